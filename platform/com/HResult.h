@@ -1,0 +1,58 @@
+#pragma once
+// HRESULT and the status codes the grabber object and its callers exchange.
+// Values are those of the Windows SDK, so numbers seen in scripts and logs
+// mean the same thing everywhere.
+#include <cstdint>
+
+using HRESULT = std::int32_t;
+using SCODE = HRESULT;
+using ULONG = std::uint32_t;
+using LONG = std::int32_t;
+using DWORD = std::uint32_t;
+using LCID = std::uint32_t;
+using DISPID = std::int32_t;
+using MEMBERID = DISPID;
+using WORD = std::uint16_t;
+using UINT = unsigned int;
+
+constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+
+constexpr HRESULT MakeHResult(std::uint32_t v) { return static_cast<HRESULT>(v); }
+
+inline constexpr HRESULT S_OK = 0;
+inline constexpr HRESULT S_FALSE = 1;
+inline constexpr HRESULT E_NOTIMPL = MakeHResult(0x80004001);
+inline constexpr HRESULT E_NOINTERFACE = MakeHResult(0x80004002);
+inline constexpr HRESULT E_POINTER = MakeHResult(0x80004003);
+inline constexpr HRESULT E_ABORT = MakeHResult(0x80004004);
+inline constexpr HRESULT E_FAIL = MakeHResult(0x80004005);
+inline constexpr HRESULT E_UNEXPECTED = MakeHResult(0x8000FFFF);
+inline constexpr HRESULT E_ACCESSDENIED = MakeHResult(0x80070005);
+inline constexpr HRESULT E_OUTOFMEMORY = MakeHResult(0x8007000E);
+inline constexpr HRESULT E_INVALIDARG = MakeHResult(0x80070057);
+inline constexpr HRESULT E_PENDING = MakeHResult(0x8000000A);
+inline constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHResult(0x80040110);
+inline constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = MakeHResult(0x80040111);
+inline constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHResult(0x80040154);
+inline constexpr HRESULT SELFREG_E_CLASS = MakeHResult(0x80040201);
+
+inline constexpr HRESULT DISP_E_UNKNOWNINTERFACE = MakeHResult(0x80020001);
+inline constexpr HRESULT DISP_E_MEMBERNOTFOUND = MakeHResult(0x80020003);
+inline constexpr HRESULT DISP_E_PARAMNOTFOUND = MakeHResult(0x80020004);
+inline constexpr HRESULT DISP_E_TYPEMISMATCH = MakeHResult(0x80020005);
+inline constexpr HRESULT DISP_E_UNKNOWNNAME = MakeHResult(0x80020006);
+inline constexpr HRESULT DISP_E_NONAMEDARGS = MakeHResult(0x80020007);
+inline constexpr HRESULT DISP_E_BADVARTYPE = MakeHResult(0x80020008);
+inline constexpr HRESULT DISP_E_EXCEPTION = MakeHResult(0x80020009);
+inline constexpr HRESULT DISP_E_OVERFLOW = MakeHResult(0x8002000A);
+inline constexpr HRESULT DISP_E_BADINDEX = MakeHResult(0x8002000B);
+inline constexpr HRESULT DISP_E_BADPARAMCOUNT = MakeHResult(0x8002000E);
+inline constexpr HRESULT DISP_E_PARAMNOTOPTIONAL = MakeHResult(0x8002000F);
+inline constexpr HRESULT TYPE_E_ELEMENTNOTFOUND = MakeHResult(0x8002802B);
+
+// Win32 error numbers folded into an HRESULT (FACILITY_WIN32).
+constexpr HRESULT HResultFromWin32(std::uint32_t err)
+{
+    return err == 0 ? S_OK : MakeHResult((err & 0x0000FFFFu) | 0x80070000u);
+}
