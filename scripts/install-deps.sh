@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Quillory needs to build, test and run.
+# Idempotent: does nothing when everything is present already.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config clang libclang-rt-14-dev
+  libcurl4-openssl-dev libxml2-dev libxslt1-dev libgumbo-dev
+  libcpp-httplib-dev nlohmann-json3-dev libcli11-dev googletest libgtest-dev
+  python3 python3-pyftpdlib ffmpeg curl wget ca-certificates
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "install-deps: need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+  sudo="sudo"
+fi
+echo "install-deps: installing ${missing[*]}"
+$sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
