@@ -102,8 +102,15 @@ fi
 
 if [ -n "$fuzz_seconds" ]; then
   note "fuzzers, ${fuzz_seconds}s each"
-  if CC=clang CXX=clang++ configure_and_build "$builds/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQUILLORY_FUZZ=ON -DQUILLORY_TESTS=OFF; then
+  fuzz_args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+             -DQUILLORY_FUZZ=ON -DQUILLORY_TESTS=OFF)
+  fuzz_targets=()
+  if cmake -S "$root" -B "$builds/fuzz" "${fuzz_args[@]}" >"$builds/fuzz.configure.log" 2>&1; then
+    mapfile -t fuzz_targets < <(cmake --build "$builds/fuzz" --target help | sed -nE 's/^\.\.\. (fuzz_[A-Za-z0-9_]+).*/\1/p')
+  fi
+  if [ ${#fuzz_targets[@]} -eq 0 ]; then
+    echo "test-all: no fuzz targets configured" >&2; failed=$((failed + 1)); status=1
+  elif configure_and_build "$builds/fuzz" "${fuzz_args[@]}" -- "${fuzz_targets[@]}"; then
     for f in "$builds"/fuzz/tests/fuzz/fuzz_*; do
       [ -x "$f" ] || continue
       name=$(basename "$f")
