@@ -40,17 +40,22 @@ enum class ReplaceDots { No, Yes };
 // ReplaceDots::Yes also '.' becomes '_'.
 [[nodiscard]] std::string ReplaceFileNameChars(std::string_view name, ReplaceDots dots);
 
-// Joins a folder and a file name with one '/' (none added when the folder
-// already ends in one) and resolves "." and ".." components and repeated
-// separators lexically. An empty folder gives the name alone.
+// Resolves "." and ".." components and repeated separators lexically (as
+// the design's path combination does; symbolic links are not consulted).
+// Keeps a leading '/', drops a trailing one except for "/" itself; ".." at
+// the root stays at the root, leading ".." of a relative path are kept.
+[[nodiscard]] std::string CanonicalizePath(std::string_view path);
+
+// Joins a folder and a file name with one '/' and canonicalises the result.
+// An empty folder gives the name alone.
 [[nodiscard]] std::string CombinePath(std::string_view folder, std::string_view name);
 
 // The target path of `url` in `folder`: the last component of the decoded
 // URL path, with its characters replaced, "unnamed" when empty, its
 // extension replaced by `extension` when that is not empty (give it with its
-// dot, e.g. ".asf"), shortened to 255 bytes. Never fails; the result's
-// parent is always CombinePath(folder, "") without its trailing '/', and the
-// name is never empty, ".", ".." and never holds '/'.
+// dot, e.g. ".asf"), shortened to 255 bytes. Never fails. The result is
+// always CanonicalizePath(folder) + '/' + name (just the name for an empty
+// folder), where the name is never empty, ".", "..", and holds no '/' or NUL.
 [[nodiscard]] std::string MakeTargetPath(std::string_view url, std::string_view folder,
                                          std::string_view extension);
 

@@ -34,7 +34,7 @@ inline constexpr std::size_t kMaxPasswordLength = 128;
 inline constexpr std::size_t kMaxHostNameLength = 256;
 inline constexpr std::size_t kMaxUrlPathLength = 2048;
 inline constexpr std::size_t kMaxExtraInfoLength = 2048;
-// Longest URL text (after %XX decoding, when asked for) that is broken down.
+// Longest URL text, after %XX decoding, that a decoding breakdown accepts.
 inline constexpr std::size_t kMaxUrlLength = 2083;
 
 struct UrlParts {
@@ -42,7 +42,7 @@ struct UrlParts {
     std::string schemeName;         // text before the first ':', as written
     std::string userName;
     std::string password;
-    std::string hostName;
+    std::string hostName;           // an IPv6 literal keeps its brackets
     std::uint16_t port = 0;         // explicit port, else the scheme's default
     std::string urlPath;            // from the '/' that ends the host part
     std::string extraInfo;          // from the first '?' or '#' after the host

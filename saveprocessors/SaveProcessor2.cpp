@@ -1,0 +1,276 @@
+#include "saveprocessors/SaveProcessor2.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <exception>
+#include <system_error>
+#include <utility>
+
+#include "saveprocessors/TargetPath.h"
+
+namespace QVSaveProcessors {
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        m_fd = other.Release();
+    }
+    return *this;
+}
+
+bool UniqueFd::Close()
+{
+    if (m_fd < 0)
+        return true;
+    // close() must not be retried on EINTR on Linux: the descriptor is gone.
+    const int result = ::close(Release());
+    return result == 0 || errno == EINTR;
+}
+
+CSaveProcessor2::StopWakeRegistration::StopWakeRegistration(StopWakeRegistration&& other) noexcept
+    : m_owner(std::exchange(other.m_owner, nullptr)), m_id(other.m_id)
+{
+}
+
+CSaveProcessor2::StopWakeRegistration&
+CSaveProcessor2::StopWakeRegistration::operator=(StopWakeRegistration&& other) noexcept
+{
+    if (this != &other) {
+        Reset();
+        m_owner = std::exchange(other.m_owner, nullptr);
+        m_id = other.m_id;
+    }
+    return *this;
+}
+
+void CSaveProcessor2::StopWakeRegistration::Reset()
+{
+    if (m_owner)
+        std::exchange(m_owner, nullptr)->ReleaseStopWake(m_id);
+}
+
+CSaveProcessor2::CSaveProcessor2() = default;
+
+CSaveProcessor2::~CSaveProcessor2()
+{
+    StopAndWaitForWorker();
+}
+
+void CSaveProcessor2::Start(std::string_view url, std::string_view targetPath, bool startPaused)
+{
+    // 1. A processor runs one job at a time: end the previous one first.
+    Stop();
+    WaitForWorker();
+
+    // 2. Fresh job.
+    m_url = url;
+    m_bytesReceived = 0;
+    m_state = StatePending;
+    m_hFile.Close();
+
+    // 3./4. Create the target anew. A path holding a NUL byte would name a
+    // different (shorter) path at the system call, so it is refused.
+    m_targetPath = targetPath;
+    int fd = -1;
+    if (m_targetPath.find('\0') == std::string::npos) {
+        do {
+            fd = ::open(m_targetPath.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644);
+        } while (fd < 0 && errno == EINTR);
+    }
+    if (fd < 0) {
+        ReportError("Cannot create output file '" + m_targetPath + "'.");
+        return;
+    }
+    m_hFile = UniqueFd(fd);
+
+    // 5.
+    if (m_pEvents)
+        m_pEvents->OnStarted(this, m_targetPath);
+
+    // 6. The run event is cleared before the worker exists when the job
+    // starts paused; clearing it afterwards would let the worker slip
+    // through its first checkpoint.
+    m_hStopEvent.Reset();
+    if (startPaused)
+        m_hRunEvent.Reset();
+    m_workerRunning = true;
+    try {
+        m_hThread = std::thread(&CSaveProcessor2::ThreadRoutine, this);
+    } catch (const std::system_error&) {
+        m_workerRunning = false;
+        m_hStopEvent.Set();
+        m_hFile.Close();
+        ReportError("Cannot start the download of '" + m_url + "'.");
+        return;
+    }
+
+    // 7. Listeners see "resumed" then "paused", as for a job paused at once.
+    if (!startPaused) {
+        Resume();
+    } else {
+        if (m_pEvents)
+            m_pEvents->OnResumed(this);
+        Pause();
+    }
+}
+
+void CSaveProcessor2::SaveToFolder(std::string_view url, std::string_view folder, bool startPaused)
+{
+    const auto path = MakeUniqueTargetPath(url, folder, {});
+    if (!path) {
+        std::string message = "Cannot create path for URL:";
+        message.append(url).append(", folder:").append(folder);
+        ReportError(message);
+        return;
+    }
+    Start(url, *path, startPaused);
+}
+
+void CSaveProcessor2::Resume()
+{
+    m_hRunEvent.Set();
+    if (m_pEvents)
+        m_pEvents->OnResumed(this);
+}
+
+void CSaveProcessor2::Stop()
+{
+    if (!m_hThread.joinable() || !m_workerRunning)
+        return;
+    RequestStop();
+    // A paused worker must wake to see the request.
+    Resume();
+}
+
+void CSaveProcessor2::Pause()
+{
+    m_hRunEvent.Reset();
+    if (m_pEvents)
+        m_pEvents->OnPaused(this);
+}
+
+void CSaveProcessor2::WaitForWorker()
+{
+    if (m_hThread.joinable())
+        m_hThread.join();
+}
+
+void CSaveProcessor2::StopAndWaitForWorker()
+{
+    if (!m_hThread.joinable())
+        return;
+    if (m_workerRunning) {
+        RequestStop();
+        Resume();
+    }
+    m_hThread.join();
+}
+
+bool CSaveProcessor2::Checkpoint() const
+{
+    if (IsStopRequested())
+        return false;
+    m_hRunEvent.Wait();
+    // Stop() resumes a paused job so that it can end; it must not run
+    // another unit on the way out.
+    return !IsStopRequested();
+}
+
+CSaveProcessor2::StopWakeRegistration CSaveProcessor2::RegisterStopWake(std::function<void()> wake)
+{
+    std::lock_guard lock(m_wakeMutex);
+    m_stopWake = std::move(wake);
+    return StopWakeRegistration(this, ++m_stopWakeId);
+}
+
+void CSaveProcessor2::ReleaseStopWake(std::uint64_t id)
+{
+    std::lock_guard lock(m_wakeMutex);
+    if (id == m_stopWakeId)
+        m_stopWake = nullptr;
+}
+
+void CSaveProcessor2::RequestStop()
+{
+    m_hStopEvent.Set();
+    CallStopWake();
+}
+
+void CSaveProcessor2::CallStopWake()
+{
+    // Held during the call: the registration's owner cannot release the
+    // resource the hook touches until the hook has returned.
+    std::lock_guard lock(m_wakeMutex);
+    if (m_stopWake)
+        m_stopWake();
+}
+
+bool CSaveProcessor2::WriteToTarget(std::span<const std::byte> bytes)
+{
+    if (!m_hFile.IsOpen())
+        return false;
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(m_hFile.Get(), bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+bool CSaveProcessor2::CloseTarget()
+{
+    return m_hFile.Close();
+}
+
+void CSaveProcessor2::ReportProgress(std::uint32_t bytes)
+{
+    m_bytesReceived += bytes;
+    m_state = StateReceiving;
+    if (m_pEvents)
+        m_pEvents->OnProgress(this, bytes);
+}
+
+void CSaveProcessor2::ReportCompleted()
+{
+    m_state = StateCompleted;
+    if (m_pEvents)
+        m_pEvents->OnCompleted(this);
+}
+
+void CSaveProcessor2::ReportError(std::string_view message)
+{
+    if (m_pEvents)
+        m_pEvents->OnError(this, message);
+}
+
+void CSaveProcessor2::ReportTrace(std::string_view message)
+{
+    if (m_pEvents)
+        m_pEvents->OnTrace(this, message);
+}
+
+void CSaveProcessor2::ThreadRoutine(CSaveProcessor2* self)
+{
+    // Nothing may escape a thread: an unexpected failure of the job is
+    // reported like any other and the worker still ends in order.
+    try {
+        self->Process();
+    } catch (const std::exception& e) {
+        self->ReportError(e.what());
+    } catch (...) {
+        self->ReportError("Unexpected failure in the download.");
+    }
+    self->m_hFile.Close();
+    if (self->m_pEvents)
+        self->m_pEvents->OnFinished(self);
+    self->m_workerRunning = false;
+}
+
+} // namespace QVSaveProcessors
