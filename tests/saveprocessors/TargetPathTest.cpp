@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "saveprocessors/TargetPath.h"
+#include "tests/support/TempDir.h"
+
+using namespace QVSaveProcessors;
+namespace fs = std::filesystem;
+
+namespace {
+
+class TargetPathTest : public ::testing::Test {
+protected:
+    std::string Folder() const { return m_dir.path().string(); }
+    std::string In(std::string_view name) const { return Folder() + "/" + std::string(name); }
+    std::string Target(std::string_view url) const { return MakeTargetPath(url, Folder(), {}); }
+    void Touch(std::string_view name) const { std::ofstream(In(name)) << "x"; }
+
+    testsupport::TempDir m_dir;
+};
+
+bool IsValidUtf8(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
+            : (lead >> 3) == 0x1E ? 4 : 0;
+        if (length == 0 || i + length > text.size())
+            return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+} // namespace
+
+TEST_F(TargetPathTest, NameIsLastComponentOfDecodedPath)
+{
+    EXPECT_EQ(Target("http://h/img/logo.gif"), In("logo.gif"));
+    EXPECT_EQ(Target("http://h/a%20b.gif"), In("a b.gif"));
+    EXPECT_EQ(Target("http://h/img/logo.gif?v=2#top"), In("logo.gif"));
+    EXPECT_EQ(Target("HTTP://h:81/x/y/z.js"), In("z.js"));
+}
+
+TEST_F(TargetPathTest, EmptyOrSlashOnlyPathStillNamesAFile)
+{
+    EXPECT_EQ(Target("http://h"), In("unnamed"));
+    EXPECT_EQ(Target("http://h?x=/a.gif"), In("unnamed"));
+    EXPECT_EQ(Target("not a url"), In("unnamed"));
+    EXPECT_EQ(Target("http://h/"), In("-"));
+}
+
+TEST_F(TargetPathTest, TrailingSlashKeepsFolderNameWithDash)
+{
+    EXPECT_EQ(Target("http://h/dir/"), In("dir-"));
+    EXPECT_EQ(Target("http://h/a/dir//"), In("dir--"));
+    EXPECT_EQ(Target("http://h/dir%5C"), In("dir_"));
+}
+
+TEST_F(TargetPathTest, DecodedSlashNeverLeavesFolder)
+{
+    // Decoding comes before the split, so an encoded separator becomes a
+    // real one: the name is still only what follows the last of them.
+    EXPECT_EQ(Target("http://h/x/..%2F..%2F..%2Fetc%2Fpasswd"), In("passwd"));
+    EXPECT_EQ(Target("http://h/..%2F..%2F"), In("..-"));
+    EXPECT_EQ(Target("http://h/a%5C..%5C..%5Cevil"), In("evil"));
+    EXPECT_EQ(Target("http://h/evil%2F"), In("evil-"));
+    EXPECT_EQ(Target("http://h/evil%5C%5C"), In("evil__"));
+}
+
+TEST_F(TargetPathTest, DotOnlyNameNeverResolvesToFolderOrParent)
+{
+    EXPECT_EQ(Target("http://h/."), In("_"));
+    EXPECT_EQ(Target("http://h/a/.."), In("__"));
+    EXPECT_EQ(Target("http://h/%2e%2E"), In("__"));
+    EXPECT_EQ(Target("http://h/..."), In("___"));
+    EXPECT_EQ(Target("file:///.."), In("__"));
+    // A dot-only name with an extension asked for is an ordinary name.
+    EXPECT_EQ(MakeTargetPath("mms://h/..", Folder(), ".asf"), In("..asf"));
+}
+
+TEST_F(TargetPathTest, ColonNameCannotNameAnotherLocation)
+{
+    // The name starts after the last ':' that has something after it.
+    EXPECT_EQ(Target("http://h/c:evil"), In("evil"));
+    EXPECT_EQ(Target("http://h/c%3Aevil"), In("evil"));
+    EXPECT_EQ(Target("http://h/evil%3A"), In("evil "));
+    EXPECT_EQ(Target("file:///C:"), In("C "));
+}
+
+TEST_F(TargetPathTest, DecodedNulNeitherTruncatesNorEscapes)
+{
+    EXPECT_EQ(Target("http://h/a%00b.gif"), In("a_b.gif"));
+    EXPECT_EQ(Target("http://h/%00"), In("_"));
+    EXPECT_EQ(Target("http://h/..%00"), In(".._"));
+}
+
+TEST(ReplaceFileNameChars, EveryReservedCharacterIsReplaced)
+{
+    EXPECT_EQ(ReplaceFileNameChars("a:b\\c*d?e\"f>g<h|i/j.k", ReplaceDots::No), "a b_c d_e_f_g_h_i-j.k");
+    EXPECT_EQ(ReplaceFileNameChars("a.b.c", ReplaceDots::Yes), "a_b_c");
+    EXPECT_EQ(ReplaceFileNameChars(std::string("x\0y", 3), ReplaceDots::No), "x_y");
+}
+
+TEST_F(TargetPathTest, ExtensionReplacesOrIsAppended)
+{
+    EXPECT_EQ(MakeTargetPath("mms://h/live", Folder(), ".asf"), In("live.asf"));
+    EXPECT_EQ(MakeTargetPath("mms://h/a.b.wmv", Folder(), ".asf"), In("a.b.asf"));
+    // Even an odd extension argument cannot bring a separator in.
+    EXPECT_EQ(MakeTargetPath("mms://h/x", Folder(), "/../y"), In("x-..-y"));
+}
+
+TEST_F(TargetPathTest, OverlongNameIsShortenedKeepingExtension)
+{
+    const std::string path = Target("http://h/" + std::string(300, 'a') + ".gif");
+    const std::string name = fs::path(path).filename().string();
+    EXPECT_EQ(name.size(), kMaxFileNameLength);
+    EXPECT_EQ(name, std::string(251, 'a') + ".gif");
+    EXPECT_EQ(fs::path(path).parent_path().string(), Folder());
+
+    // Two-byte characters: the cut never splits one.
+    std::string wide;
+    for (int i = 0; i < 200; ++i)
+        wide += "\xC3\xA9";
+    const std::string widePath = Target("http://h/" + wide + ".png");
+    const std::string wideName = fs::path(widePath).filename().string();
+    EXPECT_LE(wideName.size(), kMaxFileNameLength);
+    EXPECT_GE(wideName.size(), kMaxFileNameLength - 1);
+    EXPECT_TRUE(wideName.ends_with(".png"));
+    EXPECT_TRUE(IsValidUtf8(wideName));
+
+    // An overlong name that can be created, i.e. the limit is the real one.
+    std::ofstream(path) << "x";
+    EXPECT_TRUE(fs::exists(path));
+}
+
+TEST_F(TargetPathTest, FolderIsJoinedWithOneSeparatorAndCanonicalised)
+{
+    EXPECT_EQ(MakeTargetPath("http://h/x.gif", Folder() + "/", {}), In("x.gif"));
+    EXPECT_EQ(MakeTargetPath("http://h/x.gif", Folder() + "//sub/./../", {}), In("x.gif"));
+    EXPECT_EQ(MakeTargetPath("http://h/x.gif", "/", {}), "/x.gif");
+    EXPECT_EQ(MakeTargetPath("http://h/x.gif", "", {}), "x.gif");
+    EXPECT_EQ(CanonicalizePath("/../a/../../b"), "/b");
+    EXPECT_EQ(CanonicalizePath("../a/./b/.."), "../a");
+}
+
+TEST_F(TargetPathTest, FreePathIsKeptUnchanged)
+{
+    EXPECT_EQ(MakeUniquePath(In("free.gif")), In("free.gif"));
+}
+
+TEST_F(TargetPathTest, NumberGoesBeforeTheLastDot)
+{
+    Touch("a.b.c");
+    EXPECT_EQ(MakeUniquePath(In("a.b.c")), In("a.b1.c"));
+    Touch("logo.gif");
+    Touch("logo1.gif");
+    EXPECT_EQ(MakeUniqueTargetPath("http://h/logo.gif", Folder(), {}), In("logo2.gif"));
+}
+
+TEST_F(TargetPathTest, NameWithoutExtensionIsNumberedAtTheEnd)
+{
+    Touch("readme");
+    EXPECT_EQ(MakeUniquePath(In("readme")), In("readme1"));
+    Touch("readme1");
+    EXPECT_EQ(MakeUniquePath(In("readme")), In("readme2"));
+}
+
+TEST_F(TargetPathTest, FolderOrDanglingLinkAtTheNameCountsAsTaken)
+{
+    fs::create_directory(In("dir-"));
+    EXPECT_EQ(MakeUniqueTargetPath("http://h/dir/", Folder(), {}), In("dir-1"));
+
+    // Creating a file through a dangling link would write where it points.
+    fs::create_symlink(Folder() + "/../outside.gif", In("x.gif"));
+    EXPECT_EQ(MakeUniqueTargetPath("http://h/x.gif", Folder(), {}), In("x1.gif"));
+}
+
+TEST_F(TargetPathTest, NumberedVariantOfLongNameStaysWithinLimit)
+{
+    const std::string name = std::string(251, 'n') + ".gif";
+    Touch(name);
+    const auto unique = MakeUniquePath(In(name));
+    ASSERT_TRUE(unique);
+    const std::string uniqueName = fs::path(*unique).filename().string();
+    EXPECT_EQ(uniqueName, std::string(250, 'n') + "1.gif");
+    std::ofstream(*unique) << "x";
+    EXPECT_TRUE(fs::exists(*unique));
+}
+
+TEST_F(TargetPathTest, AllNumbersTakenFailsAndKeepsNothing)
+{
+    Touch("full.txt");
+    for (int n = 1; n <= kMaxUniqueNumber; ++n)
+        Touch("full" + std::to_string(n) + ".txt");
+    EXPECT_FALSE(MakeUniquePath(In("full.txt")));
+    EXPECT_FALSE(MakeUniqueTargetPath("http://h/full.txt", Folder(), {}));
+    fs::remove(In("full9999.txt"));
+    EXPECT_EQ(MakeUniquePath(In("full.txt")), In("full9999.txt"));
+}
