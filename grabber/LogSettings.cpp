@@ -1,30 +1,15 @@
 #include "grabber/LogSettings.h"
 
 #include "grabber/TovanixSettings.h"
-#include "platform/registry/Registry.h"
 
 #include <array>
 
 namespace {
 
-// Reads exactly `N` bytes whatever the value's registry type; a value of
-// another size is not taken.
-template <std::size_t N>
-bool ReadExact(HKEY key, const char* name, std::array<std::uint8_t, N>& out)
-{
-    std::array<std::uint8_t, N> buffer {};
-    DWORD size = N;
-    if (RegQueryValueEx(key, name, nullptr, buffer.data(), &size) != ERROR_SUCCESS || size != N)
-        return false;
-    out = buffer;
-    return true;
-}
-
 void ReadBool(HKEY key, const char* name, bool& value)
 {
-    std::array<std::uint8_t, 1> b {};
-    if (ReadExact(key, name, b))
-        value = b[0] != 0;
+    if (auto v = ReadSettingsFlag(key, name))
+        value = *v != 0;
 }
 
 RegKey OpenSettingsKey()
@@ -37,26 +22,26 @@ RegKey OpenSettingsKey()
 
 } // namespace
 
+std::optional<std::int32_t> ReadSettingsInt32(HKEY key, const char* name)
+{
+    std::array<std::uint8_t, 4> b {};
+    DWORD size = b.size();
+    if (RegQueryValueEx(key, name, nullptr, b.data(), &size) != ERROR_SUCCESS || size != b.size())
+        return std::nullopt;
+    const std::uint32_t u = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16
+        | std::uint32_t(b[3]) << 24;
+    return static_cast<std::int32_t>(u);
+}
+
 bool CLogSettings::Load()
 {
     RegKey key = OpenSettingsKey();
     if (!key)
         return false;
-    std::array<char, kMaxSettingsPath> path {};
-    DWORD chars = path.size();
-    if (key.QueryStringValue("OverallLogPath", path.data(), &chars) == ERROR_SUCCESS) {
-        path.back() = '\0';
-        OverallLogPath = path.data();
-    } else {
-        OverallLogPath.clear();
-    }
     ReadBool(key.get(), "OverallLog", OverallLog);
-    std::array<std::uint8_t, 4> limit {};
-    if (ReadExact(key.get(), "MaxOverallLog", limit)) {
-        const std::uint32_t u = std::uint32_t(limit[0]) | std::uint32_t(limit[1]) << 8
-            | std::uint32_t(limit[2]) << 16 | std::uint32_t(limit[3]) << 24;
-        MaxOverallLog = static_cast<std::int32_t>(u);
-    }
+    OverallLogPath = ReadSettingsPath(key.get(), "OverallLogPath").value_or(std::string());
+    if (auto limit = ReadSettingsInt32(key.get(), "MaxOverallLog"))
+        MaxOverallLog = *limit;
     ReadBool(key.get(), "PostGrabbingLog", PostGrabbingLog);
     return true;
 }

@@ -5,7 +5,10 @@
 // page and the `quillory settings` command read or write them.
 //
 // Thread: any; each instance is used by one thread at a time.
+#include "platform/registry/Registry.h"
+
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class CLogSettings {
@@ -28,3 +31,7 @@ public:
     // be opened (nothing is written); single write failures are ignored.
     bool Save() const;
 };
+
+// "MaxOverallLog"'s read rule: exactly four bytes, little-endian signed,
+// whatever the registry type.
+[[nodiscard]] std::optional<std::int32_t> ReadSettingsInt32(HKEY key, const char* name);

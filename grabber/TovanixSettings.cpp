@@ -46,43 +46,15 @@ constexpr std::array kFlagsAfterPath {
     FlagValue { "DebugMode", &CTovanixSettings::DebugMode },
 };
 
-// One byte, whatever the value's type; anything that does not fit one byte
-// (a REG_DWORD, for one) leaves the flag as it was.
 void ReadFlag(HKEY key, const char* name, std::uint8_t& flag)
 {
-    std::uint8_t byte = 0;
-    DWORD size = 1;
-    if (RegQueryValueEx(key, name, nullptr, &byte, &size) == ERROR_SUCCESS && size == 1)
-        flag = byte;
+    if (auto v = ReadSettingsFlag(key, name))
+        flag = *v;
 }
 
 void WriteFlag(HKEY key, const char* name, std::uint8_t flag)
 {
     RegSetValueEx(key, name, REG_BINARY, &flag, 1);
-}
-
-// A string value of at most kMaxSettingsPath bytes with its terminating
-// zero; nullopt-like false when missing, of another type, too long or
-// stored without the zero.
-bool ReadPath(const RegKey& key, const char* name, std::string& value)
-{
-    std::array<char, kMaxSettingsPath> buffer {};
-    DWORD chars = buffer.size();
-    if (key.QueryStringValue(name, buffer.data(), &chars) != ERROR_SUCCESS)
-        return false;
-    buffer.back() = '\0';
-    value = buffer.data();
-    return true;
-}
-
-// The user's documents folder, created when missing, as the shell does for
-// its special folders.
-std::string DocumentsFolder()
-{
-    std::filesystem::path docs = platform::DocumentsDir();
-    std::error_code ec;
-    std::filesystem::create_directories(docs, ec);
-    return docs.string();
 }
 
 std::mutex g_helpPathMutex;
@@ -95,7 +67,11 @@ bool ReadHelpPathFrom(HKEY root, std::string& value)
     RegKey key;
     if (key.Open(root, LoadModuleString(kIdsSettingsKey).c_str(), KEY_READ) != ERROR_SUCCESS)
         return false;
-    return ReadPath(key, "HelpPath", value);
+    auto path = ReadSettingsPath(key.get(), "HelpPath");
+    if (!path)
+        return false;
+    value = std::move(*path);
+    return true;
 }
 
 // "." and ".." resolved without looking at the file system; ".." above the
@@ -132,6 +108,43 @@ bool AnythingAt(const std::string& path)
 
 } // namespace
 
+std::optional<std::uint8_t> ReadSettingsFlag(HKEY key, const char* name)
+{
+    std::uint8_t byte = 0;
+    DWORD size = 1;
+    if (RegQueryValueEx(key, name, nullptr, &byte, &size) != ERROR_SUCCESS || size != 1)
+        return std::nullopt;
+    return byte;
+}
+
+std::optional<std::string> ReadSettingsPath(HKEY key, const char* name)
+{
+    std::array<char, kMaxSettingsPath> buffer {};
+    DWORD type = REG_NONE;
+    DWORD size = buffer.size();
+    if (RegQueryValueEx(key, name, &type, reinterpret_cast<std::uint8_t*>(buffer.data()), &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    if (type != REG_SZ && type != REG_EXPAND_SZ)
+        return std::nullopt;
+    if (size == 0)
+        return std::string();
+    // Without its terminating zero the text cannot be trusted to end.
+    if (buffer[size - 1] != '\0')
+        return std::nullopt;
+    return std::string(buffer.data());
+}
+
+std::string DefaultRootFolder(CreateDocuments create)
+{
+    std::filesystem::path docs = platform::DocumentsDir();
+    if (create == CreateDocuments::Yes) {
+        // As the shell does for its special folders.
+        std::error_code ec;
+        std::filesystem::create_directories(docs, ec);
+    }
+    return docs.string() + "/Grabbed Files";
+}
+
 std::string LoadModuleString(unsigned id)
 {
     for (const auto& entry : kStringTable) {
@@ -160,16 +173,17 @@ void CTovanixSettings::Load()
     for (const auto& f : kFlagsBeforePath)
         ReadFlag(key.get(), f.name, this->*f.member);
     // 5.
-    const bool fromDocuments = !ReadPath(key, "GrabPath", RootFolder);
-    if (fromDocuments)
-        RootFolder = DocumentsFolder();
+    auto path = ReadSettingsPath(key.get(), "GrabPath");
+    const bool fromDocuments = !path;
+    if (path)
+        RootFolder = std::move(*path);
     // 6.
     for (const auto& f : kFlagsAfterPath)
         ReadFlag(key.get(), f.name, this->*f.member);
     // 7. Not created here: the RootFolder setter and the downloads create
     // folders when they need them.
     if (fromDocuments)
-        RootFolder += "/Grabbed Files";
+        RootFolder = DefaultRootFolder(CreateDocuments::Yes);
     // 8. The key closes with `key`.
 }
 

@@ -6,7 +6,10 @@
 // Thread: a CTovanixSettings belongs to the thread of its object (the UI
 // thread). The module-wide help path may be read and refreshed from any
 // thread.
+#include "platform/registry/Registry.h"
+
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // String table of the module. Id 101 is the settings key path; it is looked
@@ -75,6 +78,20 @@ enum class RootFolderResult { Exists, Failed };
 // whole canonical path. The caller keeps the text as given, not its
 // canonical form.
 [[nodiscard]] RootFolderResult CreateRootFolder(const std::string& text);
+
+// The read rules of Load for single values, for tools that show what is
+// stored. A flag is taken only when it is exactly one byte, whatever its
+// registry type (a four-byte REG_DWORD is not taken). A path is taken when
+// it is REG_SZ or REG_EXPAND_SZ, carries its terminating zero and fits
+// kMaxSettingsPath bytes with it.
+[[nodiscard]] std::optional<std::uint8_t> ReadSettingsFlag(HKEY key, const char* name);
+[[nodiscard]] std::optional<std::string> ReadSettingsPath(HKEY key, const char* name);
+
+// Where "GrabPath" points when it is missing or unreadable: the documents
+// folder + "/Grabbed Files". The documents folder is created when
+// `create` says so (Load does; a read-only listing does not).
+enum class CreateDocuments { No, Yes };
+[[nodiscard]] std::string DefaultRootFolder(CreateDocuments create);
 
 // Module-wide help path ("HelpPath", current user first, then the local
 // machine; at most 259 characters). ReadHelpPath refreshes it; HelpPath
