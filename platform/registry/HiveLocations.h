@@ -14,6 +14,8 @@
 //      the file and to its folder);
 //   3. else the per-user machine file
 //      $XDG_CONFIG_HOME/quillory/registry/machine.reg.
+//   Variables holding a relative path are ignored (as XDG does), so the
+//   registry never lands in the working directory.
 //   A system-wide file that exists but is read-only for this user is not
 //   used at all: registration by a user without root then goes to, and is
 //   read back from, that user's own machine file, and the two never mix.
@@ -32,6 +34,6 @@ inline constexpr const char* kMachineHiveVariable = "QUILLORY_REGISTRY_MACHINE";
 inline constexpr const char* kSystemMachineHiveVariable = "QUILLORY_REGISTRY_SYSTEM_MACHINE";
 inline constexpr const char* kDefaultSystemMachineHive = "/etc/quillory/machine.reg";
 
-std::filesystem::path HiveFile(Hive hive);
+std::filesystem::path HiveFilePath(Hive hive);
 
 } // namespace platform::registry

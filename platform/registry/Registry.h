@@ -79,6 +79,7 @@ inline constexpr LONG ERROR_NO_MORE_ITEMS = 259;
 inline constexpr LONG ERROR_BADDB = 1009;
 inline constexpr LONG ERROR_REGISTRY_IO_FAILED = 1016;
 inline constexpr LONG ERROR_KEY_DELETED = 1018;
+inline constexpr LONG ERROR_NOT_ENOUGH_QUOTA = 1816;
 
 // Opens subKey below key, creating every missing key on the way.
 // subKey null or "" opens a new handle to key itself. *disposition (may be

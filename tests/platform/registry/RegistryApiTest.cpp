@@ -1,0 +1,404 @@
+#include "tests/platform/registry/RegistryFixture.h"
+
+#include <array>
+
+namespace {
+
+using QueryBuffer = RegistryTest;
+
+TEST_F(QueryBuffer, OneByteBufferForFourByteValueIsMoreDataAndUntouched)
+{
+    RegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Test"), ERROR_SUCCESS);
+    ASSERT_EQ(key.SetDWORDValue("GrabFlash", 1), ERROR_SUCCESS);
+
+    std::uint8_t byte = 0x5A;
+    DWORD size = 1;
+    DWORD type = REG_NONE;
+    EXPECT_EQ(RegQueryValueEx(key.get(), "GrabFlash", &type, &byte, &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 4u);
+    EXPECT_EQ(type, REG_DWORD);
+    EXPECT_EQ(byte, 0x5A);
+}
+
+TEST_F(QueryBuffer, StringLongerThanBufferIsMoreDataWithRequiredSize)
+{
+    RegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Test"), ERROR_SUCCESS);
+    ASSERT_EQ(key.SetStringValue("GrabPath", std::string(300, 'x')), ERROR_SUCCESS);
+
+    std::array<char, 260> buffer {};
+    buffer.fill('#');
+    DWORD size = buffer.size();
+    EXPECT_EQ(RegQueryValueEx(key.get(), "GrabPath", nullptr, reinterpret_cast<std::uint8_t*>(buffer.data()), &size),
+        ERROR_MORE_DATA);
+    EXPECT_EQ(size, 301u);
+    EXPECT_EQ(buffer[0], '#');
+
+    DWORD chars = buffer.size();
+    EXPECT_EQ(key.QueryStringValue("GrabPath", buffer.data(), &chars), ERROR_MORE_DATA);
+    EXPECT_EQ(chars, 301u);
+}
+
+TEST_F(QueryBuffer, NullDataReportsSizeAndType)
+{
+    RegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Test"), ERROR_SUCCESS);
+    const std::array<std::uint8_t, 5> blob = { 1, 2, 3, 4, 5 };
+    ASSERT_EQ(key.SetBinaryValue("Blob", blob), ERROR_SUCCESS);
+
+    DWORD size = 0;
+    DWORD type = REG_NONE;
+    EXPECT_EQ(RegQueryValueEx(key.get(), "Blob", &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 5u);
+    EXPECT_EQ(type, REG_BINARY);
+    // Data without a size to bound it is refused, not written blindly.
+    std::uint8_t out[8];
+    EXPECT_EQ(RegQueryValueEx(key.get(), "Blob", &type, out, nullptr), ERROR_INVALID_PARAMETER);
+    // Exactly fitting buffer.
+    size = 5;
+    EXPECT_EQ(RegQueryValueEx(key.get(), "Blob", nullptr, out, &size), ERROR_SUCCESS);
+    EXPECT_EQ(std::vector<std::uint8_t>(out, out + 5), std::vector<std::uint8_t>(blob.begin(), blob.end()));
+}
+
+TEST_F(QueryBuffer, MissingValueIsFileNotFound)
+{
+    RegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Test"), ERROR_SUCCESS);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueEx(key.get(), "Nothing", nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(QueryBuffer, StringWithoutTerminatorComesBackWithoutIt)
+{
+    RegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Test"), ERROR_SUCCESS);
+    const std::string text = "C:\\path";
+    ASSERT_EQ(RegSetValueEx(key.get(), "GrabPath", REG_SZ, reinterpret_cast<const std::uint8_t*>(text.data()),
+                  static_cast<DWORD>(text.size())),
+        ERROR_SUCCESS);
+
+    // Through a fresh process view of the file, not only the cache.
+    RegKey again;
+    ASSERT_EQ(again.Open(HKEY_CURRENT_USER, "Software\\Test", KEY_READ), ERROR_SUCCESS);
+    std::array<std::uint8_t, 32> buffer {};
+    DWORD size = buffer.size();
+    DWORD type = REG_NONE;
+    ASSERT_EQ(RegQueryValueEx(again.get(), "GrabPath", &type, buffer.data(), &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(size, text.size());
+
+    char chars[260];
+    DWORD count = sizeof chars;
+    EXPECT_EQ(again.QueryStringValue("GrabPath", chars, &count), ERROR_INVALID_DATA);
+    std::string whole;
+    EXPECT_EQ(again.QueryStringValue("GrabPath", whole), ERROR_INVALID_DATA);
+}
+
+using TypedReads = RegistryTest;
+
+TEST_F(TypedReads, StringReadRefusesOtherTypes)
+{
+    RegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Test"), ERROR_SUCCESS);
+    ASSERT_EQ(key.SetDWORDValue("Number", 7), ERROR_SUCCESS);
+    ASSERT_EQ(key.SetStringValue("Expand", "%HOME%/x", REG_EXPAND_SZ), ERROR_SUCCESS);
+    ASSERT_EQ(key.SetStringValue("Empty", ""), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueEx(key.get(), "ZeroBytes", REG_SZ, nullptr, 0), ERROR_SUCCESS);
+
+    char buffer[64];
+    DWORD chars = sizeof buffer;
+    EXPECT_EQ(key.QueryStringValue("Number", buffer, &chars), ERROR_INVALID_DATA);
+    chars = sizeof buffer;
+    ASSERT_EQ(key.QueryStringValue("Expand", buffer, &chars), ERROR_SUCCESS);
+    EXPECT_STREQ(buffer, "%HOME%/x");
+    EXPECT_EQ(chars, 9u);
+    chars = sizeof buffer;
+    ASSERT_EQ(key.QueryStringValue("Empty", buffer, &chars), ERROR_SUCCESS);
+    EXPECT_STREQ(buffer, "");
+    buffer[0] = 'x';
+    chars = sizeof buffer;
+    ASSERT_EQ(key.QueryStringValue("ZeroBytes", buffer, &chars), ERROR_SUCCESS);
+    EXPECT_STREQ(buffer, "");
+}
+
+TEST_F(TypedReads, BinaryAndDwordReadsCheckTypeAndSize)
+{
+    RegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Test"), ERROR_SUCCESS);
+    ASSERT_EQ(key.SetDWORDValue("Dword", 0x01020304), ERROR_SUCCESS);
+    const std::array<std::uint8_t, 4> four = { 0xFF, 0xFF, 0xFF, 0xFF };
+    ASSERT_EQ(key.SetBinaryValue("Binary4", four), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueEx(key.get(), "ShortDword", REG_DWORD, four.data(), 2), ERROR_SUCCESS);
+
+    DWORD value = 0;
+    ASSERT_EQ(key.QueryDWORDValue("Dword", value), ERROR_SUCCESS);
+    EXPECT_EQ(value, 0x01020304u);
+    EXPECT_EQ(key.QueryDWORDValue("Binary4", value), ERROR_INVALID_DATA);
+    EXPECT_EQ(key.QueryDWORDValue("ShortDword", value), ERROR_INVALID_DATA);
+
+    std::int32_t limit = 0;
+    DWORD bytes = sizeof limit;
+    ASSERT_EQ(key.QueryBinaryValue("Binary4", &limit, &bytes), ERROR_SUCCESS);
+    EXPECT_EQ(limit, -1);
+    bytes = sizeof limit;
+    EXPECT_EQ(key.QueryBinaryValue("Dword", &limit, &bytes), ERROR_INVALID_DATA);
+}
+
+using Keys = RegistryTest;
+
+TEST_F(Keys, CreateReportsDispositionAndOpenFindsOnlyExisting)
+{
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "A\\B\\C", KEY_ALL_ACCESS, &key, &disposition), ERROR_SUCCESS);
+    EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "A\\B\\C", KEY_ALL_ACCESS, &key, &disposition), ERROR_SUCCESS);
+    EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+
+    HKEY missing = reinterpret_cast<HKEY>(std::uintptr_t { 1 });
+    EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "A\\X", KEY_READ, &missing), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(missing, nullptr);
+    // Creating a key left out none of its parents.
+    RegKey b;
+    EXPECT_EQ(b.Open(HKEY_CURRENT_USER, "A\\B", KEY_READ), ERROR_SUCCESS);
+}
+
+TEST_F(Keys, NamesAreCaseInsensitiveAndKeepFirstCase)
+{
+    RegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Vornel"), ERROR_SUCCESS);
+    ASSERT_EQ(key.SetStringValue("GrabPath", "/a"), ERROR_SUCCESS);
+
+    RegKey other;
+    DWORD disposition = 0;
+    ASSERT_EQ(other.Create(HKEY_CURRENT_USER, "SOFTWARE\\vornel", KEY_READ | KEY_WRITE, &disposition), ERROR_SUCCESS);
+    EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+    ASSERT_EQ(other.SetStringValue("GRABPATH", "/b"), ERROR_SUCCESS);
+    std::string text;
+    ASSERT_EQ(key.QueryStringValue("grabpath", text), ERROR_SUCCESS);
+    EXPECT_EQ(text, "/b");
+
+    RegKey software;
+    ASSERT_EQ(software.Open(HKEY_CURRENT_USER, "software", KEY_READ), ERROR_SUCCESS);
+    std::string name;
+    ASSERT_EQ(RegEnumKeyEx(software.get(), 0, name), ERROR_SUCCESS);
+    EXPECT_EQ(name, "Vornel");
+    DWORD values = 0;
+    ASSERT_EQ(RegQueryInfoKey(key.get(), nullptr, &values), ERROR_SUCCESS);
+    EXPECT_EQ(values, 1u);
+    ASSERT_EQ(RegEnumValue(key.get(), 0, name), ERROR_SUCCESS);
+    EXPECT_EQ(name, "GrabPath");
+}
+
+TEST_F(Keys, NonAsciiNamesFoldCase)
+{
+    RegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Grüße\\Ärger"), ERROR_SUCCESS);
+    ASSERT_EQ(key.SetDWORDValue("Wert\xC3\xA9", 1), ERROR_SUCCESS); // "Werté"
+    RegKey upper;
+    ASSERT_EQ(upper.Open(HKEY_CURRENT_USER, "GRÜSSE\\ärger", KEY_READ), ERROR_FILE_NOT_FOUND)
+        << "ß has no single-character upper case; only simple mappings fold";
+    ASSERT_EQ(upper.Open(HKEY_CURRENT_USER, "GRÜßE\\äRGER", KEY_READ), ERROR_SUCCESS);
+    DWORD v = 0;
+    EXPECT_EQ(upper.QueryDWORDValue("WERT\xC3\x89", v), ERROR_SUCCESS); // "WERTÉ"
+}
+
+TEST_F(Keys, MalformedPathsAreRefused)
+{
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "a\\\\b", KEY_ALL_ACCESS, &key, nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "\\a", KEY_ALL_ACCESS, &key, nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "line\nbreak", KEY_ALL_ACCESS, &key, nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, std::string(256, 'k').c_str(), KEY_ALL_ACCESS, &key, nullptr),
+        ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "a", KEY_ALL_ACCESS, nullptr, nullptr), ERROR_INVALID_PARAMETER);
+    // One trailing backslash is tolerated, as on Windows.
+    ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "ok\\", KEY_ALL_ACCESS, &key, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_FALSE(std::filesystem::exists(m_userFile) && ReadFile(m_userFile).find("line") != std::string::npos);
+}
+
+TEST_F(Keys, ClosedAndForgedHandlesAreInvalidNotFatal)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "K", KEY_ALL_ACCESS, &key, nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueEx(key, "x", nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
+    const std::uint8_t one = 1;
+    EXPECT_EQ(RegSetValueEx(key, "x", REG_BINARY, &one, 1), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegSetValueEx(reinterpret_cast<HKEY>(std::uintptr_t { 0xDEAD0 }), "x", REG_BINARY, &one, 1),
+        ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegCloseKey(nullptr), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+}
+
+TEST_F(Keys, AccessMaskIsEnforced)
+{
+    RegKey writer;
+    ASSERT_EQ(writer.Create(HKEY_CURRENT_USER, "K"), ERROR_SUCCESS);
+    ASSERT_EQ(writer.SetDWORDValue("v", 1), ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyEx(writer.get(), "Sub", KEY_ALL_ACCESS, nullptr, nullptr), ERROR_INVALID_PARAMETER);
+
+    RegKey reader;
+    ASSERT_EQ(reader.Open(HKEY_CURRENT_USER, "K", KEY_READ), ERROR_SUCCESS);
+    EXPECT_EQ(reader.SetDWORDValue("v", 2), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(reader.DeleteValue("v"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteTree(reader.get(), nullptr), ERROR_ACCESS_DENIED);
+    DWORD v = 0;
+    EXPECT_EQ(reader.QueryDWORDValue("v", v), ERROR_SUCCESS);
+    EXPECT_EQ(v, 1u);
+
+    RegKey setOnly;
+    ASSERT_EQ(setOnly.Open(HKEY_CURRENT_USER, "K", KEY_SET_VALUE), ERROR_SUCCESS);
+    EXPECT_EQ(setOnly.QueryDWORDValue("v", v), ERROR_ACCESS_DENIED);
+    std::string name;
+    EXPECT_EQ(RegEnumKeyEx(setOnly.get(), 0, name), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(setOnly.SetDWORDValue("v", 3), ERROR_SUCCESS);
+}
+
+TEST_F(Keys, DefaultValueIsNullOrEmptyName)
+{
+    RegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "K"), ERROR_SUCCESS);
+    ASSERT_EQ(key.SetStringValue(nullptr, "default"), ERROR_SUCCESS);
+    std::string text;
+    ASSERT_EQ(key.QueryStringValue("", text), ERROR_SUCCESS);
+    EXPECT_EQ(text, "default");
+    EXPECT_NE(ReadFile(m_userFile).find("@=\"default\""), std::string::npos);
+    EXPECT_EQ(key.DeleteValue(""), ERROR_SUCCESS);
+    EXPECT_EQ(key.QueryStringValue(nullptr, text), ERROR_FILE_NOT_FOUND);
+}
+
+using Deletion = RegistryTest;
+
+TEST_F(Deletion, DeleteTreeRemovesEverythingBelowOnly)
+{
+    RegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Root\\Doomed\\Deep\\Deeper"), ERROR_SUCCESS);
+    ASSERT_EQ(key.SetDWORDValue("v", 1), ERROR_SUCCESS);
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Root\\Doomed2"), ERROR_SUCCESS);
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Root"), ERROR_SUCCESS);
+    ASSERT_EQ(key.SetDWORDValue("keep", 1), ERROR_SUCCESS);
+
+    EXPECT_EQ(RegDeleteKey(key.get(), "Doomed"), ERROR_ACCESS_DENIED) << "RegDeleteKey needs a key without subkeys";
+    ASSERT_EQ(RegDeleteTree(key.get(), "doomed"), ERROR_SUCCESS);
+    RegKey gone;
+    EXPECT_EQ(gone.Open(HKEY_CURRENT_USER, "Root\\Doomed\\Deep", KEY_READ), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(gone.Open(HKEY_CURRENT_USER, "Root\\Doomed", KEY_READ), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(gone.Open(HKEY_CURRENT_USER, "Root\\Doomed2", KEY_READ), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteTree(key.get(), "Doomed"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(ReadFile(m_userFile).find("Deep"), std::string::npos);
+    DWORD v = 0;
+    EXPECT_EQ(key.QueryDWORDValue("keep", v), ERROR_SUCCESS);
+}
+
+TEST_F(Deletion, DeleteTreeWithoutSubKeyEmptiesButKeepsTheKey)
+{
+    RegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Root\\Child"), ERROR_SUCCESS);
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Root", KEY_ALL_ACCESS), ERROR_SUCCESS);
+    ASSERT_EQ(key.SetDWORDValue("v", 1), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteTree(key.get(), nullptr), ERROR_SUCCESS);
+    DWORD subKeys = 9, values = 9;
+    ASSERT_EQ(RegQueryInfoKey(key.get(), &subKeys, &values), ERROR_SUCCESS);
+    EXPECT_EQ(subKeys, 0u);
+    EXPECT_EQ(values, 0u);
+
+    // KEY_READ | KEY_WRITE lacks DELETE, which Windows requires here.
+    RegKey plain;
+    ASSERT_EQ(plain.Open(HKEY_CURRENT_USER, "Root"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteTree(plain.get(), nullptr), ERROR_ACCESS_DENIED);
+}
+
+TEST_F(Deletion, HandleToDeletedKeyReportsKeyDeleted)
+{
+    RegKey victim;
+    ASSERT_EQ(victim.Create(HKEY_CURRENT_USER, "Root\\Victim"), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteTree(HKEY_CURRENT_USER, "Root"), ERROR_SUCCESS);
+    EXPECT_EQ(victim.SetDWORDValue("v", 1), ERROR_KEY_DELETED);
+    DWORD v = 0;
+    EXPECT_EQ(victim.QueryDWORDValue("v", v), ERROR_KEY_DELETED);
+    RegKey child;
+    EXPECT_EQ(child.Create(victim.get(), "Child"), ERROR_KEY_DELETED);
+    EXPECT_EQ(ReadFile(m_userFile).find("Victim"), std::string::npos);
+}
+
+TEST_F(Deletion, RootsCannotBeDeleted)
+{
+    EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, ""), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteKey(HKEY_CLASSES_ROOT, ""), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, nullptr), ERROR_INVALID_PARAMETER);
+    RegKey leaf;
+    ASSERT_EQ(leaf.Create(HKEY_CURRENT_USER, "Leaf"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKey(leaf.get(), ""), ERROR_SUCCESS) << "\"\" names the handle's own key";
+    EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, "Leaf"), ERROR_FILE_NOT_FOUND);
+}
+
+using Enumeration = RegistryTest;
+
+TEST_F(Enumeration, SubKeysSortedValuesInSetOrder)
+{
+    RegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "E"), ERROR_SUCCESS);
+    for (const char* name : { "zeta", "Alpha", "beta", "Gamma" }) {
+        RegKey sub;
+        ASSERT_EQ(sub.Create(key.get(), name), ERROR_SUCCESS);
+    }
+    for (const char* name : { "z", "a", "M" })
+        ASSERT_EQ(key.SetDWORDValue(name, 0), ERROR_SUCCESS);
+    ASSERT_EQ(key.SetDWORDValue("a", 1), ERROR_SUCCESS); // keeps its place
+
+    std::vector<std::string> keys, values;
+    std::string name;
+    for (DWORD i = 0; RegEnumKeyEx(key.get(), i, name) == ERROR_SUCCESS; ++i)
+        keys.push_back(name);
+    DWORD type = 0;
+    for (DWORD i = 0; RegEnumValue(key.get(), i, name, &type) == ERROR_SUCCESS; ++i)
+        values.push_back(name);
+    EXPECT_EQ(keys, (std::vector<std::string> { "Alpha", "beta", "Gamma", "zeta" }));
+    EXPECT_EQ(values, (std::vector<std::string> { "z", "a", "M" }));
+    EXPECT_EQ(RegEnumKeyEx(key.get(), 4, name), ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(RegEnumValue(key.get(), 3, name), ERROR_NO_MORE_ITEMS);
+
+    std::vector<std::uint8_t> data;
+    ASSERT_EQ(RegEnumValue(key.get(), 1, name, &type, &data), ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_DWORD);
+    EXPECT_EQ(data, (std::vector<std::uint8_t> { 1, 0, 0, 0 }));
+}
+
+using ClassesRoot = RegistryTest;
+
+TEST_F(ClassesRoot, LivesInMachineHiveUnderSoftwareClasses)
+{
+    RegKey progId;
+    ASSERT_EQ(progId.Create(HKEY_CLASSES_ROOT, "QVTovanix.Tovanix\\CLSID"), ERROR_SUCCESS);
+    ASSERT_EQ(progId.SetStringValue(nullptr, "{7D3A21B4-5C9E-4F08-A6D2-3B81E0C4F957}"), ERROR_SUCCESS);
+
+    RegKey viaMachine;
+    ASSERT_EQ(viaMachine.Open(HKEY_LOCAL_MACHINE, "Software\\Classes\\QVTovanix.Tovanix\\CLSID", KEY_READ),
+        ERROR_SUCCESS);
+    std::string clsid;
+    ASSERT_EQ(viaMachine.QueryStringValue(nullptr, clsid), ERROR_SUCCESS);
+    EXPECT_EQ(clsid, "{7D3A21B4-5C9E-4F08-A6D2-3B81E0C4F957}");
+    EXPECT_NE(ReadFile(m_machineFile).find("[HKEY_LOCAL_MACHINE\\Software\\Classes\\QVTovanix.Tovanix\\CLSID]"),
+        std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(m_userFile));
+}
+
+TEST_F(ClassesRoot, OpensEmptyBeforeAnythingIsRegistered)
+{
+    RegKey root;
+    ASSERT_EQ(root.Open(HKEY_CLASSES_ROOT, "", KEY_READ), ERROR_SUCCESS);
+    std::string name;
+    EXPECT_EQ(RegEnumKeyEx(root.get(), 0, name), ERROR_NO_MORE_ITEMS);
+    RegKey missing;
+    EXPECT_EQ(missing.Open(HKEY_CLASSES_ROOT, "CLSID", KEY_READ), ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(std::filesystem::exists(m_machineFile)) << "reads must not write";
+}
+
+} // namespace
