@@ -90,12 +90,14 @@ void CSaveProcessor2::Start(std::string_view url, std::string_view targetPath, b
     if (m_pEvents)
         m_pEvents->OnStarted(this, m_targetPath);
 
-    // 6. The run event is cleared before the worker exists when the job
-    // starts paused; clearing it afterwards would let the worker slip
-    // through its first checkpoint.
+    // 6./7. The run state is settled, and reported, before the worker
+    // exists: a job started paused must not slip through its first
+    // checkpoint, and listeners see "resumed" (and "paused") before
+    // anything the worker reports.
     m_hStopEvent.Reset();
+    Resume();
     if (startPaused)
-        m_hRunEvent.Reset();
+        Pause();
     m_workerRunning = true;
     try {
         m_hThread = std::thread(&CSaveProcessor2::ThreadRoutine, this);
@@ -104,16 +106,6 @@ void CSaveProcessor2::Start(std::string_view url, std::string_view targetPath, b
         m_hStopEvent.Set();
         m_hFile.Close();
         ReportError("Cannot start the download of '" + m_url + "'.");
-        return;
-    }
-
-    // 7. Listeners see "resumed" then "paused", as for a job paused at once.
-    if (!startPaused) {
-        Resume();
-    } else {
-        if (m_pEvents)
-            m_pEvents->OnResumed(this);
-        Pause();
     }
 }
 
