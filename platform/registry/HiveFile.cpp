@@ -12,6 +12,7 @@
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace platform::registry {
@@ -68,6 +69,11 @@ bool WriteAll(int fd, std::string_view data)
     }
     return true;
 }
+
+// Older than this when read, a file's times tell it apart from any later
+// version: above the coarsest timestamp granularity of common Linux file
+// systems (one second; two on FAT).
+constexpr std::int64_t kSettleNs = 2'000'000'000;
 
 // Hive files already reported as unusable by this process.
 std::mutex g_reportedMutex;
@@ -173,14 +179,30 @@ HiveFile::Loaded HiveFile::Load() const
     return result;
 }
 
+bool HiveFile::Settled(const Signature& signature)
+{
+    if (!signature.exists)
+        return true;
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return Nanoseconds(now) - signature.mtimeNs > kSettleNs;
+}
+
 const HiveKey& HiveFile::Current()
 {
+    // Each save makes a new inode, and inode numbers are reused at once, so
+    // a later version can show the same inode, size and (coarse, one tick
+    // or one second) times as the one cached. As git does for its index,
+    // trust a matching signature only when the file was already older than
+    // the timestamp granularity when it was read: every later version then
+    // carries a later time.
     const std::optional<Signature> now = Stat(m_path);
-    if (m_root && now && m_signature && *now == *m_signature)
+    if (m_root && now && m_signature && *now == *m_signature && m_settled)
         return *m_root;
     Loaded loaded = Load();
     m_root = std::move(loaded.root);
     m_signature = loaded.signature;
+    m_settled = Settled(loaded.signature);
     return *m_root;
 }
 
@@ -218,6 +240,7 @@ LONG HiveFile::Update(const std::function<LONG(HiveKey& root, Change& change)>& 
     if (saved == ERROR_SUCCESS) {
         m_root = std::move(loaded.root);
         m_signature = Stat(m_path); // the lock keeps other writers out
+        m_settled = false; // written just now
     } else {
         m_root.reset();
         m_signature.reset();
@@ -248,7 +271,7 @@ LONG HiveFile::Save(const HiveKey& root)
         return ErrorFromErrno(errno);
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0)
-        ::fchmod(fd.get(), st.st_mode & 07777);
+        ::fchmod(fd.get(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR); // never lock ourselves out
     // 1. whole content, 2. on disk, 3. in place of the old file in one step,
     // 4. the rename itself on disk.
     const bool written = WriteAll(fd.get(), text) && ::fsync(fd.get()) == 0;

@@ -3,7 +3,7 @@
 //
 // Readers see the file as it is now: the tree is re-read whenever the
 // file's identity (device, inode, size, change times) differs from what
-// was read last. Writers change the file by read-modify-write under an
+// was read last, or was too fresh to prove anything (see Current). Writers change the file by read-modify-write under an
 // exclusive flock on a sibling "<file>.lock":
 //   1. lock, 2. read the file afresh, 3. apply the change to that tree,
 //   4. write a temporary file in the same folder and fsync it,
@@ -64,6 +64,8 @@ private:
         std::int64_t ctimeNs = 0;
         friend bool operator==(const Signature&, const Signature&) = default;
     };
+    // Whether an unchanged signature proves an unchanged file; see Current.
+    static bool Settled(const Signature& signature);
     struct Loaded {
         std::unique_ptr<HiveKey> root;
         Signature signature;
@@ -78,6 +80,7 @@ private:
     Hive m_hive;
     std::unique_ptr<HiveKey> m_root;
     std::optional<Signature> m_signature; // of the file m_root was read from
+    bool m_settled = false; // Settled(*m_signature) when it was read
 };
 
 } // namespace platform::registry

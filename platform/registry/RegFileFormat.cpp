@@ -114,6 +114,10 @@ public:
         }
         if (!sawHeader)
             return Fail("expected \"" + std::string(kRegFileHeader) + "\"");
+        // Every line we write ends in a newline; a file that does not was
+        // cut short, and its last line may look valid but hold less.
+        if (m_text.back() != '\n')
+            return Fail("the file ends in the middle of a line");
         return { std::move(root), {} };
     }
 
@@ -241,8 +245,8 @@ private:
             data.push_back(0);
         } else if (rest.substr(0, 6) == "dword:") {
             DWORD v = 0;
-            if (!ParseHexNumber(rest.substr(6), v))
-                return Error("dword needs 1 to 8 hex digits");
+            if (rest.size() != 6 + 8 || !ParseHexNumber(rest.substr(6), v))
+                return Error("dword needs 8 hex digits");
             type = REG_DWORD;
             data = { static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
                 static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24) };
@@ -290,8 +294,8 @@ private:
             if (item.empty() && last && !data.empty())
                 return true;
             DWORD byte = 0;
-            if (item.size() > 2 || !ParseHexNumber(item, byte))
-                return Error("hex data needs bytes of 1 or 2 hex digits");
+            if (item.size() != 2 || !ParseHexNumber(item, byte))
+                return Error("hex data needs bytes of 2 hex digits");
             data.push_back(static_cast<std::uint8_t>(byte));
             if (last)
                 return true;
