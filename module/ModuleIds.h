@@ -17,14 +17,6 @@ inline constexpr GUID APPID_QVTovanix = LIBID_QVTovanix;
 // neither implemented nor registered.
 inline constexpr CLSID CLSID_Options
     = MakeGuid(0x5E8B2D19, 0x7A4C, 0x4F63, 0xB0, 0xD8, 0x1C, 0x9E, 0x3A, 0x7F, 0x2B, 0x64);
-// The browser's identifier for extensions implemented by a COM object.
-inline constexpr CLSID CLSID_BrowserComExtension
-    = MakeGuid(0x1FBA04EE, 0x3024, 0x11d2, 0x8F, 0x1F, 0x00, 0x00, 0xF8, 0x7A, 0xBD, 0x16);
-// Proxy/stub of dual interfaces described by a type library (the
-// automation marshaler).
-inline constexpr CLSID CLSID_PSOAInterface
-    = MakeGuid(0x00020424, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
-
 inline constexpr const char* kProgId = "QVTovanix.Tovanix.1";
 inline constexpr const char* kVersionIndependentProgId = "QVTovanix.Tovanix";
 inline constexpr const char* kClassFriendlyName = "CTovanix Object";

@@ -78,7 +78,7 @@ HRESULT RunModuleScript(Mode mode, const std::string& modulePath)
                 {
                     { nullptr, "Quillory" },
                     { "ButtonText", "Grab" },
-                    { "Clsid", GuidToString(CLSID_BrowserComExtension) },
+                    { "Clsid", "{1FBA04EE-3024-11d2-8F1F-0000F87ABD16}" },
                     { "Default Visible", "Yes" },
                     { "HotIcon", modulePath + ",201" },
                     { "Icon", modulePath + ",202" },
