@@ -1,0 +1,238 @@
+#include "discovery/CSSExtractor.h"
+#include "discovery/DomExtractor.h"
+#include "discovery/ExtractorGroup.h"
+#include "discovery/FlashesExtractor.h"
+#include "discovery/FrameProcessor.h"
+#include "discovery/MediaPlayerExtractor.h"
+#include "discovery/QuickTimeExtractor.h"
+#include "discovery/RealPlayerExtractor.h"
+#include "discovery/ImagesExtractor.h"
+#include "discovery/ObjectsExtractor.h"
+#include "discovery/ScriptsExtractor.h"
+#include "tests/discovery/PageModel.h"
+
+#include <gtest/gtest.h>
+
+using namespace QVXMLInfoExtractors;
+using namespace discoverytest;
+
+namespace {
+
+constexpr const char* kDecl = "<?xml version='1.0'?>";
+
+// The five standard members, added in an order unlike the run order.
+struct Members {
+    CImagesExtractor images;
+    CCSSExtractor css;
+    CScriptsExtractor scripts;
+    CDomExtractor dom;
+    CObjectsExtractor objects;
+    CFlashesExtractor flash;
+    CQuickTimeExtractor quickTime;
+    CRealPlayerExtractor real;
+    CMediaPlayerExtractor media;
+
+    void AddTo(CExtractorGroup& group)
+    {
+        ControlProcessorSet controls;
+        controls.Insert(&flash);
+        controls.Insert(&quickTime);
+        controls.Insert(&real);
+        controls.Insert(&media);
+        objects.SetObjectProcessors(controls);
+        group.AddExtractor(&objects);
+        group.AddExtractor(&css);
+        group.AddExtractor(&images);
+        group.AddExtractor(&scripts);
+        group.AddExtractor(&dom);
+    }
+};
+
+// What the five sections of an empty page look like.
+const std::string kEmptySections =
+    "<HTMLDOM><HTML/></HTMLDOM><images/><scripts/><css/><objects><qts/><flashes/><rps/><mps/></objects>";
+
+} // namespace
+
+TEST(ExtractorGroup, MembersRunInKindOrderWhateverTheAddingOrder)
+{
+    Members m;
+    CExtractorGroup group("frame");
+    m.AddTo(group);
+    auto page = EmptyPage("http://h/");
+    group.Process(*page);
+    EXPECT_EQ(group.GetXml(), std::string(kDecl) + "<frame><HTMLDOM><HTML/></HTMLDOM><images/><scripts/><css/>"
+                                                   "<objects><qts/><flashes/><rps/><mps/></objects></frame>");
+}
+
+TEST(ExtractorGroup, AddingTwiceOrSelfOrNullChangesNothing)
+{
+    CImagesExtractor images;
+    CExtractorGroup group("g");
+    group.AddExtractor(&images);
+    group.AddExtractor(&images);
+    group.AddExtractor(&group);
+    group.AddExtractor(nullptr);
+    auto page = EmptyPage("u");
+    group.Process(*page);
+    EXPECT_EQ(group.GetXml(), std::string(kDecl) + "<g><images/></g>");
+    EXPECT_EQ(group.RemoveExtractor(&group), 0u);
+    EXPECT_EQ(group.RemoveExtractor(nullptr), 0u);
+    EXPECT_EQ(group.RemoveExtractor(&images), 1u);
+    EXPECT_EQ(group.RemoveExtractor(&images), 0u);
+    group.Process(*page);
+    EXPECT_EQ(group.GetXml(), std::string(kDecl) + "<g/>");
+}
+
+TEST(ExtractorGroup, GroupsThatContainEachOtherEndInsteadOfRecursingForever)
+{
+    CExtractorGroup a("a");
+    CExtractorGroup b("b");
+    CImagesExtractor images;
+    a.AddExtractor(&b);
+    b.AddExtractor(&a);
+    b.AddExtractor(&images);
+    auto page = EmptyPage("u");
+    a.Process(*page);
+    EXPECT_EQ(a.GetXml(), std::string(kDecl) + "<a><b><images/><a/></b></a>");
+}
+
+TEST(ExtractorGroup, RunTwiceKeepsOnlySecondRun)
+{
+    CImagesExtractor images;
+    CExtractorGroup group("frame");
+    group.AddExtractor(&images);
+    auto first = EmptyPage("one");
+    first->images = std::vector<html::Image>{LoadedImage("1.gif")};
+    auto second = EmptyPage("two");
+    group.Process(*first);
+    group.Process(*second);
+    EXPECT_EQ(group.GetXml(), std::string(kDecl) + "<frame><images/></frame>");
+}
+
+class FrameProcessorTest : public ::testing::Test {
+protected:
+    std::string Run(const html::Document& page, std::uint32_t mask = 3)
+    {
+        CFrameProcessor frames(mask);
+        members.AddTo(frames);
+        frames.Process(page);
+        return frames.GetXml();
+    }
+
+    Members members;
+};
+
+TEST_F(FrameProcessorTest, EmptyPageHasOutermostFrameWithFiveSections)
+{
+    auto page = EmptyPage("http://h/dir/index.html");
+    EXPECT_EQ(Run(*page), std::string(kDecl) + "<frame src=\"http://h/dir/index.html\">" + kEmptySections + "</frame>");
+}
+
+TEST_F(FrameProcessorTest, NestedFramesInOrderWithSrcAsWrittenAndIframeMark)
+{
+    auto page = EmptyPage("http://h/dir/index.html");
+    auto left = EmptyPage("http://h/dir/left.html");
+    left->images = std::vector<html::Image>{LoadedImage("l.gif")};
+    auto inner = EmptyPage("http://h/dir/sub/inner.html");
+    left->frames = std::vector<html::Frame>{};
+    left->frames->push_back(FrameOf(std::move(inner), "sub/inner.html", true));
+    auto right = EmptyPage("http://h/dir/right.html");
+    page->frames = std::vector<html::Frame>{};
+    page->frames->push_back(FrameOf(std::move(left), "left.html"));
+    page->frames->push_back(RefusedFrame("http://other.example/"));
+    page->frames->push_back(FrameOf(std::move(right), "right.html", true));
+
+    EXPECT_EQ(Run(*page),
+              std::string(kDecl) + "<frame src=\"http://h/dir/index.html\">" + kEmptySections
+                  + "<frame src=\"left.html\"><HTMLDOM><HTML/></HTMLDOM>"
+                    "<images><item src=\"l.gif\" href=\"l.gif\" width=\"10\" height=\"20\"/></images>"
+                    "<scripts/><css/><objects><qts/><flashes/><rps/><mps/></objects>"
+                    "<frame src=\"sub/inner.html\" iframe=\"\">" + kEmptySections + "</frame></frame>"
+                  + "<frame src=\"right.html\" iframe=\"\">" + kEmptySections + "</frame></frame>");
+}
+
+TEST_F(FrameProcessorTest, MaskDecidesImportOnly)
+{
+    auto page = EmptyPage("http://h/");
+    auto iframeDoc = EmptyPage("http://h/i.html");
+    auto nested = EmptyPage("http://h/n.html");
+    iframeDoc->frames = std::vector<html::Frame>{};
+    iframeDoc->frames->push_back(FrameOf(std::move(nested), "n.html"));
+    page->frames = std::vector<html::Frame>{};
+    page->frames->push_back(FrameOf(EmptyPage("http://h/f.html"), "f.html"));
+    page->frames->push_back(FrameOf(std::move(iframeDoc), "i.html", true));
+
+    const std::string framesOnly = Run(*page, CFrameProcessor::kFrames);
+    EXPECT_NE(framesOnly.find("<frame src=\"f.html\">"), std::string::npos);
+    EXPECT_EQ(framesOnly.find("i.html"), std::string::npos);
+    EXPECT_EQ(framesOnly.find("n.html"), std::string::npos);
+
+    const std::string iframesOnly = Run(*page, CFrameProcessor::kIFrames);
+    EXPECT_EQ(iframesOnly.find("f.html"), std::string::npos);
+    // The iframe's own frame element is dropped by mask 2 only at its level.
+    EXPECT_NE(iframesOnly.find("<frame src=\"i.html\" iframe=\"\">"), std::string::npos);
+    EXPECT_EQ(iframesOnly.find("n.html"), std::string::npos);
+
+    const std::string none = Run(*page, 0);
+    EXPECT_EQ(none, std::string(kDecl) + "<frame src=\"http://h/\">" + kEmptySections + "</frame>");
+}
+
+TEST_F(FrameProcessorTest, FrameWithoutHostElementIsProcessedButNotImported)
+{
+    auto page = EmptyPage("http://h/");
+    html::Frame hostless;
+    hostless.document = EmptyPage("http://h/x.html");
+    page->frames = std::vector<html::Frame>{};
+    page->frames->push_back(std::move(hostless));
+    page->frames->push_back(FrameOf(EmptyPage("http://h/y.html"), "y.html"));
+    const std::string out = Run(*page);
+    EXPECT_EQ(out.find("x.html"), std::string::npos);
+    EXPECT_NE(out.find("<frame src=\"y.html\">"), std::string::npos);
+}
+
+TEST_F(FrameProcessorTest, RefusedFramesCollectionLeavesOnlyOwnSections)
+{
+    auto page = EmptyPage("http://h/");
+    page->frames = html::Read<std::vector<html::Frame>>::Fail(E_ACCESSDENIED);
+    EXPECT_EQ(Run(*page), std::string(kDecl) + "<frame src=\"http://h/\">" + kEmptySections + "</frame>");
+}
+
+TEST_F(FrameProcessorTest, SelfContainingPageIsWalkedToTheModelsDepthWithinBound)
+{
+    // A page framing itself, as deep as the loader nested it.
+    std::unique_ptr<html::Document> page = EmptyPage("http://h/");
+    const int levels = CFrameProcessor::kMaxFrameDepth + 5;
+    for (int i = 0; i < levels; ++i) {
+        auto outer = EmptyPage("http://h/");
+        outer->frames = std::vector<html::Frame>{};
+        outer->frames->push_back(FrameOf(std::move(page), "self.html"));
+        page = std::move(outer);
+    }
+    const std::string out = Run(*page);
+    std::size_t count = 0;
+    for (std::size_t at = out.find("<frame src=\"self.html\""); at != std::string::npos;
+         at = out.find("<frame src=\"self.html\"", at + 1))
+        ++count;
+    EXPECT_EQ(count, static_cast<std::size_t>(CFrameProcessor::kMaxFrameDepth));
+}
+
+TEST_F(FrameProcessorTest, MembersSharedWithChildFramesLeaveCorrectSections)
+{
+    auto page = EmptyPage("http://h/");
+    page->images = std::vector<html::Image>{LoadedImage("top.gif")};
+    auto child = EmptyPage("http://h/c.html");
+    child->images = std::vector<html::Image>{LoadedImage("child.gif")};
+    page->frames = std::vector<html::Frame>{};
+    page->frames->push_back(FrameOf(std::move(child), "c.html"));
+    const std::string out = Run(*page);
+    const auto top = out.find("src=\"top.gif\"");
+    const auto nested = out.find("<frame src=\"c.html\">");
+    const auto inChild = out.find("src=\"child.gif\"");
+    ASSERT_NE(top, std::string::npos);
+    ASSERT_NE(nested, std::string::npos);
+    ASSERT_NE(inChild, std::string::npos);
+    EXPECT_LT(top, nested);
+    EXPECT_LT(nested, inChild);
+    EXPECT_EQ(out.find("src=\"top.gif\"", top + 1), std::string::npos);
+}

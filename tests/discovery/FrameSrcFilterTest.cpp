@@ -1,0 +1,243 @@
+#include "discovery/FrameSrcResolver.h"
+#include "discovery/SAXFrameSrcProcessor.h"
+#include "platform/xml/Document.h"
+
+#include <gtest/gtest.h>
+
+using namespace QVXMLInfoExtractors;
+
+namespace {
+
+constexpr const char* kOut = "<?xml version=\"1.0\" standalone=\"no\"?>";
+constexpr const char* kPage = "http://H/dir/index.html";
+
+// Filters one element placed in the outermost frame of kPage and returns the
+// element as written.
+std::string FilterOne(const std::string& element)
+{
+    CSAXFrameSrcProcessor filter;
+    EXPECT_TRUE(filter.Filter(std::string("<?xml version='1.0'?><frame src='") + kPage + "'>" + element + "</frame>"));
+    const std::string out = filter.GetResult();
+    const std::string head = std::string(kOut) + "<frame src=\"" + kPage + "\">";
+    EXPECT_EQ(out.substr(0, head.size()), head);
+    return out.substr(head.size(), out.size() - head.size() - std::string("</frame>").size());
+}
+
+} // namespace
+
+// ---- the documented examples ----------------------------------------------
+
+TEST(FrameSrcFilter, RelativePictureBecomesAbsoluteWithRelsrc)
+{
+    EXPECT_EQ(FilterOne("<item src='img/a.gif'/>"), "<item relsrc=\"img/a.gif\" src=\"http://H/dir/img/a.gif\"/>");
+}
+
+TEST(FrameSrcFilter, SameHostAbsoluteGetsRootAndFrameRelativeForms)
+{
+    EXPECT_EQ(FilterOne("<item src='http://H/dir/pics/b.gif?x=1'/>"),
+              "<item relrootsrc=\"dir/pics/b.gif?x=1\" relsrc=\"pics/b.gif?x=1\" src=\"http://H/dir/pics/b.gif?x=1\"/>");
+}
+
+TEST(FrameSrcFilter, TargetOutsideFrameFolderNeverStepsUp)
+{
+    EXPECT_EQ(FilterOne("<item src='http://H/other/c.gif'/>"),
+              "<item relrootsrc=\"other/c.gif\" relsrc=\"other/c.gif\" src=\"http://H/other/c.gif\"/>");
+    EXPECT_EQ(FilterOne("<item src='http://H/dirx/c.gif'/>"),
+              "<item relrootsrc=\"dirx/c.gif\" relsrc=\"dirx/c.gif\" src=\"http://H/dirx/c.gif\"/>");
+}
+
+TEST(FrameSrcFilter, OtherHostOrSchemeGetsAbsoluteSrcOnly)
+{
+    EXPECT_EQ(FilterOne("<item src='http://other.example/dir/a.gif'/>"), "<item src=\"http://other.example/dir/a.gif\"/>");
+    EXPECT_EQ(FilterOne("<item src='https://H/dir/a.gif'/>"), "<item src=\"https://H/dir/a.gif\"/>");
+    EXPECT_EQ(FilterOne("<item src='//cdn.example/x.js'/>"),
+              "<item relsrc=\"//cdn.example/x.js\" src=\"http://cdn.example/x.js\"/>");
+    // Host names compare case-sensitively.
+    EXPECT_EQ(FilterOne("<item src='http://h/dir/a.gif'/>"), "<item src=\"http://h/dir/a.gif\"/>");
+}
+
+TEST(FrameSrcFilter, NestedFrameResolvesAndBecomesBaseOfItsContent)
+{
+    CSAXFrameSrcProcessor filter;
+    ASSERT_TRUE(filter.Filter("<frame src='http://H/dir/index.html'><images/>"
+                              "<frame src='left.html'><images><item src='l.gif'/></images>"
+                              "<frame src='sub/in.html' iframe=''><item src='../up.gif'/></frame>"
+                              "<item src='after.gif'/></frame>"
+                              "<item src='top.gif'/></frame>"));
+    EXPECT_EQ(filter.GetResult(),
+              std::string(kOut)
+                  + "<frame src=\"http://H/dir/index.html\"><images/>"
+                    "<frame relsrc=\"left.html\" src=\"http://H/dir/left.html\"><images>"
+                    "<item relsrc=\"l.gif\" src=\"http://H/dir/l.gif\"/></images>"
+                    "<frame relsrc=\"sub/in.html\" src=\"http://H/dir/sub/in.html\" iframe=\"\">"
+                    "<item relsrc=\"../up.gif\" src=\"http://H/dir/up.gif\"/></frame>"
+                    "<item relsrc=\"after.gif\" src=\"http://H/dir/after.gif\"/></frame>"
+                    "<item relsrc=\"top.gif\" src=\"http://H/dir/top.gif\"/></frame>");
+}
+
+// ---- scope rules -------------------------------------------------------------
+
+TEST(FrameSrcFilter, FrameWithoutSrcInheritsEnclosingBase)
+{
+    CSAXFrameSrcProcessor filter;
+    ASSERT_TRUE(filter.Filter("<frame src='http://H/a/'><frame><item src='x.gif'/></frame>"
+                              "<frame src=''><item src='y.gif'/></frame></frame>"));
+    EXPECT_EQ(filter.GetResult(), std::string(kOut)
+                                      + "<frame src=\"http://H/a/\"><frame><item relsrc=\"x.gif\" src=\"http://H/a/x.gif\"/></frame>"
+                                        "<frame src=\"\"><item relsrc=\"y.gif\" src=\"http://H/a/y.gif\"/></frame></frame>");
+}
+
+TEST(FrameSrcFilter, CopiedUpperCaseFrameElementsOpenNoScope)
+{
+    EXPECT_EQ(FilterOne("<HTMLDOM><HTML><FRAME src='f/x.html'><IMG src='i.gif'/></FRAME></HTML></HTMLDOM>"),
+              "<HTMLDOM><HTML><FRAME relsrc=\"f/x.html\" src=\"http://H/dir/f/x.html\">"
+              "<IMG relsrc=\"i.gif\" src=\"http://H/dir/i.gif\"/></FRAME></HTML></HTMLDOM>");
+}
+
+TEST(FrameSrcFilter, OutermostFrameAndElementsOutsideFramesPassUnchanged)
+{
+    CSAXFrameSrcProcessor filter;
+    ASSERT_TRUE(filter.Filter("<list><item src='a.gif'/><frame src='http://H/d/x.html' z='1'><i src='b.gif'/></frame>"
+                              "<frame src='http://H/e/'><i src='c.gif'/></frame></list>"));
+    EXPECT_EQ(filter.GetResult(),
+              std::string(kOut)
+                  + "<list><item src=\"a.gif\"/><frame src=\"http://H/d/x.html\" z=\"1\">"
+                    "<i relsrc=\"b.gif\" src=\"http://H/d/b.gif\"/></frame>"
+                    "<frame src=\"http://H/e/\"><i relsrc=\"c.gif\" src=\"http://H/e/c.gif\"/></frame></list>");
+}
+
+TEST(FrameSrcFilter, OuterFrameWithoutAddressLeavesRelativeValues)
+{
+    CSAXFrameSrcProcessor filter;
+    ASSERT_TRUE(filter.Filter("<frame src=''><item src='a/./b/../c.gif'/><item src='http://H/x/../y.gif'/></frame>"));
+    EXPECT_EQ(filter.GetResult(), std::string(kOut)
+                                      + "<frame src=\"\"><item src=\"a/./b/../c.gif\"/><item src=\"http://H/y.gif\"/></frame>");
+}
+
+// ---- attribute handling -------------------------------------------------------
+
+TEST(FrameSrcFilter, AddedAttributesStandBeforeSrcOthersKeepOrder)
+{
+    EXPECT_EQ(FilterOne("<item a='1' src='http://H/dir/p.gif' b='2'/>"),
+              "<item a=\"1\" relrootsrc=\"dir/p.gif\" relsrc=\"p.gif\" src=\"http://H/dir/p.gif\" b=\"2\"/>");
+}
+
+TEST(FrameSrcFilter, EmptySrcStaysEmpty)
+{
+    EXPECT_EQ(FilterOne("<item src=''>inline()</item>"), "<item src=\"\">inline()</item>");
+}
+
+TEST(FrameSrcFilter, PagesOwnRelsrcAttributesCannotDuplicateOurs)
+{
+    const std::string out = FilterOne("<IMG relsrc='evil' relrootsrc='x' src='a.gif' alt='k'/>");
+    EXPECT_EQ(out, "<IMG relrootsrc=\"x\" relsrc=\"a.gif\" src=\"http://H/dir/a.gif\" alt=\"k\"/>");
+    xml::Document doc;
+    EXPECT_TRUE(doc.LoadXml(std::string("<r>") + out + "</r>"));
+}
+
+TEST(FrameSrcFilter, RelsrcOmittedWhenOutcomeIsRoot)
+{
+    // Same host, page at the root and target "/" itself: outcome "" (kept);
+    // a target whose remaining path is exactly "/" is left out.
+    CSAXFrameSrcProcessor filter;
+    ASSERT_TRUE(filter.Filter("<frame src='http://H/a//'><i src='http://H/a//'/><i src='http://H/'/></frame>"));
+    EXPECT_EQ(filter.GetResult(), std::string(kOut)
+                                      + "<frame src=\"http://H/a//\"><i relrootsrc=\"a//\" src=\"http://H/a//\"/>"
+                                        "<i relrootsrc=\"\" relsrc=\"\" src=\"http://H/\"/></frame>");
+}
+
+// ---- canonical form -----------------------------------------------------------
+
+TEST(FrameSrcFilter, CanonicalFormDecodesEscapesAndDotSegments)
+{
+    EXPECT_EQ(FilterOne("<i src='a%20b/./c/../%C3%A9.gif?q=%41'/>"),
+              "<i relsrc=\"a%20b/./c/../%C3%A9.gif?q=%41\" src=\"http://H/dir/a b/\xC3\xA9.gif?q=A\"/>");
+    EXPECT_EQ(FilterOne("<i src='#top'/>"), "<i relsrc=\"#top\" src=\"http://H/dir/index.html#top\"/>");
+    EXPECT_EQ(FilterOne("<i src='?page=2'/>"), "<i relsrc=\"?page=2\" src=\"http://H/dir/index.html?page=2\"/>");
+}
+
+TEST(FrameSrcFilter, EscapesXmlCannotCarryStayEscaped)
+{
+    const std::string out = FilterOne("<i src='x%00y%0A%E9%FF%C3%A9.gif'/>");
+    EXPECT_EQ(out, "<i relsrc=\"x%00y%0A%E9%FF%C3%A9.gif\" src=\"http://H/dir/x%00y%0A%E9%FF\xC3\xA9.gif\"/>");
+    xml::Document doc;
+    EXPECT_TRUE(doc.LoadXml(out));
+}
+
+TEST(FrameSrcFilter, LengthLimitKeepsEarlierValue)
+{
+    const std::string base = "http://H/dir/index.html";
+    // Resolution longer than 259 bytes: the value stays relative, no relsrc.
+    const std::string longName(250, 'a');
+    EXPECT_EQ(FilterOne("<i src='" + longName + "'/>"), "<i src=\"" + longName + "\"/>");
+    // Resolution fits but canonical form too: stays as written when absolute.
+    const std::string absolute = "http://other.example/" + std::string(240, 'b');
+    EXPECT_EQ(FilterOne("<i src='" + absolute + "'/>"), "<i src=\"" + absolute + "\"/>");
+    const std::string fits = std::string(259 - std::string("http://H/dir/").size(), 'c');
+    EXPECT_EQ(FilterOne("<i src='" + fits + "'/>"), "<i relsrc=\"" + fits + "\" src=\"http://H/dir/" + fits + "\"/>");
+}
+
+TEST(FrameSrcFilter, NonHierarchicalAddressesPassWithoutRelativeForms)
+{
+    EXPECT_EQ(FilterOne("<i src='javascript:void(0)'/>"), "<i src=\"javascript:void(0)\"/>");
+    EXPECT_EQ(FilterOne("<i src='data:image/gif;base64,R0lG'/>"), "<i src=\"data:image/gif;base64,R0lG\"/>");
+}
+
+// ---- file addresses -----------------------------------------------------------
+
+TEST(FrameSrcFilter, LocalFilePageGetsFolderRelativeFormsButNoRootForm)
+{
+    CSAXFrameSrcProcessor filter;
+    ASSERT_TRUE(filter.Filter("<frame src='file:///home/u/site/index.html'><i src='img/a.gif'/>"
+                              "<i src='file:///home/u/site/pics/x%20y.gif'/><i src='file:///etc/z.gif'/></frame>"));
+    EXPECT_EQ(filter.GetResult(),
+              std::string(kOut)
+                  + "<frame src=\"file:///home/u/site/index.html\">"
+                    "<i relsrc=\"img/a.gif\" src=\"file:///home/u/site/img/a.gif\"/>"
+                    "<i relsrc=\"pics/x y.gif\" src=\"file:///home/u/site/pics/x y.gif\"/>"
+                    "<i relsrc=\"etc/z.gif\" src=\"file:///etc/z.gif\"/></frame>");
+}
+
+TEST(FrameSrcResolver, FilePathTestTreatsRootedAndDrivePathsAsAbsolute)
+{
+    EXPECT_FALSE(IsRelativeFilePath("/home/u/a.gif"));
+    EXPECT_FALSE(IsRelativeFilePath("\\share\\a.gif"));
+    EXPECT_FALSE(IsRelativeFilePath("C:/dir/a.gif"));
+    EXPECT_FALSE(IsRelativeFilePath("c:\\dir"));
+    EXPECT_TRUE(IsRelativeFilePath("a.gif"));
+    EXPECT_TRUE(IsRelativeFilePath("dir/a.gif"));
+    EXPECT_TRUE(IsRelativeFilePath(""));
+}
+
+TEST(FrameSrcResolver, CombineFollowsRfc3986)
+{
+    EXPECT_EQ(CombineUrl("http://H/a/b/c", "../../x/./y/../z?q#f"), "http://H/x/z?q#f");
+    EXPECT_EQ(CombineUrl("http://H/a/b", "/root.gif"), "http://H/root.gif");
+    EXPECT_EQ(CombineUrl("http://H/a/b?old#frag", "#new"), "http://H/a/b?old#new");
+    EXPECT_EQ(CombineUrl("https://H:8443/a/", "//other/x"), "https://other/x");
+    EXPECT_FALSE(CombineUrl("not a url", "x"));
+    EXPECT_FALSE(CombineUrl("about:blank", "x"));
+}
+
+// ---- pass-through and failures ------------------------------------------------
+
+TEST(FrameSrcFilter, EverythingButElementsPassesThrough)
+{
+    CSAXFrameSrcProcessor filter;
+    ASSERT_TRUE(filter.Filter("<?xml version='1.0'?><!--c--><frame src='http://H/'><?pi d?>"
+                              "<css>a &lt; b &amp;&amp; c &gt; d<![CDATA[<x>]]></css>\n<e/></frame>"));
+    EXPECT_EQ(filter.GetResult(), std::string(kOut)
+                                      + "<!--c--><frame src=\"http://H/\"><?pi d?><css>a &lt; b &amp;&amp; c &gt; d&lt;x&gt;</css>\n<e/></frame>");
+}
+
+TEST(FrameSrcFilter, ParseErrorKeepsWhatWasWritten)
+{
+    CSAXFrameSrcProcessor filter;
+    EXPECT_FALSE(filter.Filter("<frame src='http://H/'><i src='a.gif'/><b></c></frame>"));
+    EXPECT_EQ(filter.GetResult(), std::string(kOut) + "<frame src=\"http://H/\"><i relsrc=\"a.gif\" src=\"http://H/a.gif\"/><b>");
+    // A new run starts afresh.
+    EXPECT_TRUE(filter.Filter("<frame/>"));
+    EXPECT_EQ(filter.GetResult(), std::string(kOut) + "<frame/>");
+    EXPECT_FALSE(filter.Filter(""));
+    EXPECT_EQ(filter.GetResult(), "");
+}
