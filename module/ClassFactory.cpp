@@ -1,12 +1,6 @@
 #include "module/ClassFactory.h"
 
-#if __has_include("grabber/TovanixFactory.h")
-#include "grabber/TovanixFactory.h"
-#define QV_HAVE_TOVANIX 1
-#elif __has_include("grabber/Tovanix.h")
 #include "grabber/Tovanix.h"
-#define QV_HAVE_TOVANIX 1
-#endif
 
 #include <new>
 
@@ -56,11 +50,7 @@ HRESULT CTovanixClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, v
     *ppvObject = nullptr;
     if (pUnkOuter && riid != IID_IUnknown)
         return CLASS_E_NOAGGREGATION;
-#ifdef QV_HAVE_TOVANIX
     return CreateTovanixInstance(pUnkOuter, riid, ppvObject);
-#else
-    return CLASS_E_CLASSNOTAVAILABLE; // TEMPORARY: until CTovanix lands
-#endif
 }
 
 HRESULT CTovanixClassFactory::LockServer(int fLock)

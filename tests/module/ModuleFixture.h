@@ -1,0 +1,101 @@
+#pragma once
+// The real libqvtovanix.so, loaded with dlopen into a process whose
+// registry hives live in a fresh temporary folder.
+#include "module/Exports.h"
+#include "platform/registry/Registry.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <dlfcn.h>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+class LoadedModule : public ::testing::Test {
+protected:
+    testsupport::TempDir dir;
+    testsupport::ScopedEnv home { "HOME", dir.path().string() };
+    testsupport::ScopedEnv userHive { "QUILLORY_REGISTRY_USER", (dir / "user.reg").string() };
+    testsupport::ScopedEnv machineHive { "QUILLORY_REGISTRY_MACHINE", (dir / "machine.reg").string() };
+    testsupport::ScopedEnv documents { "XDG_DOCUMENTS_DIR", (dir / "docs").string() };
+    testsupport::ScopedEnv config { "XDG_CONFIG_HOME", (dir / "config").string() };
+    testsupport::ScopedEnv data { "XDG_DATA_HOME", (dir / "data").string() };
+    testsupport::ScopedEnv moduleDir { "QUILLORY_MODULE_DIR", (dir / "module").string() };
+
+    void* lib = nullptr;
+    DllCanUnloadNowFn canUnloadNow = nullptr;
+    DllGetClassObjectFn getClassObject = nullptr;
+    DllRegisterServerFn registerServer = nullptr;
+    DllUnregisterServerFn unregisterServer = nullptr;
+
+    void SetUp() override
+    {
+        lib = dlopen(QUILLORY_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(lib, nullptr) << dlerror();
+        canUnloadNow = reinterpret_cast<DllCanUnloadNowFn>(dlsym(lib, "DllCanUnloadNow"));
+        getClassObject = reinterpret_cast<DllGetClassObjectFn>(dlsym(lib, "DllGetClassObject"));
+        registerServer = reinterpret_cast<DllRegisterServerFn>(dlsym(lib, "DllRegisterServer"));
+        unregisterServer = reinterpret_cast<DllUnregisterServerFn>(dlsym(lib, "DllUnregisterServer"));
+        ASSERT_TRUE(canUnloadNow && getClassObject && registerServer && unregisterServer);
+    }
+    void TearDown() override
+    {
+        if (lib)
+            dlclose(lib);
+    }
+
+    static std::string ModuleFile()
+    {
+        return std::filesystem::canonical(QUILLORY_MODULE_PATH).string();
+    }
+
+    // Every key and value below a root as sorted lines:
+    //   "KEY path" and "VAL path | name | type | data" (strings as text,
+    //   other types as hex bytes).
+    static std::vector<std::string> Dump(HKEY root)
+    {
+        std::vector<std::string> lines;
+        DumpKey(root, "", lines);
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    }
+
+private:
+    static void DumpKey(HKEY key, const std::string& path, std::vector<std::string>& lines)
+    {
+        if (!path.empty())
+            lines.push_back("KEY " + path);
+        for (DWORD i = 0;; ++i) {
+            std::string name;
+            DWORD type = 0;
+            std::vector<std::uint8_t> data;
+            if (RegEnumValue(key, i, name, &type, &data) != ERROR_SUCCESS)
+                break;
+            std::string text;
+            if (type == REG_SZ || type == REG_EXPAND_SZ) {
+                text.assign(data.begin(), data.end());
+                if (!text.empty() && text.back() == '\0')
+                    text.pop_back();
+                else
+                    text += "<no terminating zero>";
+            } else {
+                static const char* hex = "0123456789abcdef";
+                for (auto b : data)
+                    text += std::string { hex[b >> 4], hex[b & 15] };
+            }
+            lines.push_back("VAL " + path + " | " + name + " | " + std::to_string(type) + " | " + text);
+        }
+        for (DWORD i = 0;; ++i) {
+            std::string name;
+            if (RegEnumKeyEx(key, i, name) != ERROR_SUCCESS)
+                break;
+            HKEY sub = nullptr;
+            if (RegOpenKeyEx(key, name.c_str(), KEY_READ, &sub) != ERROR_SUCCESS)
+                continue;
+            DumpKey(sub, path.empty() ? name : path + "\\" + name, lines);
+            RegCloseKey(sub);
+        }
+    }
+};
