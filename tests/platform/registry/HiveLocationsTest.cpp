@@ -126,8 +126,8 @@ TEST_F(HiveLocation, WritableSystemHiveIsUsed)
 
 TEST_F(HiveLocation, MissingSystemHiveMeansPerUserFile)
 {
-    fs::remove(m_system);
     GiveSystemHiveToChild();
+    fs::remove(m_system);
     EXPECT_EQ(Probe(m_config / "quillory" / "registry" / "machine.reg", false), "");
     EXPECT_FALSE(fs::exists(m_system)) << "the system-wide file is never created";
 }
