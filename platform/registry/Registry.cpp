@@ -58,8 +58,11 @@ public:
 
     HKEY AddHandle(KeyRef ref)
     {
-        // Numbers are never reused, so a closed handle stays invalid.
+        // Numbers are never reused, so a closed handle stays invalid, and
+        // never take the predefined roots' values.
         m_nextHandle += 4;
+        if (m_nextHandle >= 0x80000000u && m_nextHandle <= 0x800000FFu)
+            m_nextHandle = 0x80000100u;
         m_handles.emplace(m_nextHandle, std::move(ref));
         return reinterpret_cast<HKEY>(m_nextHandle);
     }
