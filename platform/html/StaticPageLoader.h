@@ -34,6 +34,11 @@ struct LoadOptions {
     int maxFrames = 64;
     // Element nesting kept in the tree; deeper elements are cut off.
     int maxElementDepth = 512;
+    // The HTML parser's memory and time for one document.
+    std::size_t maxParserMemory = 512u << 20;
+    std::chrono::milliseconds maxParseTime { 20'000 };
+    // Distinct addresses fetched in the whole load.
+    std::size_t maxResources = 2048;
     // Subresources of the same document fetched at once.
     int maxParallel = 8;
     int maxRedirects = 10;
