@@ -1,9 +1,9 @@
 #pragma once
 // SAX 2 style reader and writer over libxml2.
 //
-// The reader reports namespace declarations as ordinary attributes (qualified
-// name "xmlns" or "xmlns:p", empty namespace URI) so that a writer fed from
-// it reproduces them. Entities declared in a document's DTD are never
+// The reader reports namespace declarations as attributes too (qualified
+// name "xmlns" or "xmlns:p", namespace URI "http://www.w3.org/2000/xmlns/")
+// so that a writer fed from it reproduces them. Entities declared in a document's DTD are never
 // expanded or loaded: a reference to one is reported as SkippedEntity. The
 // five predefined entities and character references are decoded.
 //

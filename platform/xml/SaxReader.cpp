@@ -98,6 +98,8 @@ std::string QName(const xmlChar* prefix, const xmlChar* local)
     return q;
 }
 
+constexpr std::string_view kXmlnsUri = "http://www.w3.org/2000/xmlns/";
+
 // Per-parse state handed to libxml2 as user data.
 struct ParseState {
     xmlParserCtxtPtr ctxt = nullptr;
@@ -158,7 +160,9 @@ void OnStartElement(void* user, const xmlChar* localname, const xmlChar* prefix,
         if (s.stopped)
             return;
         std::string q = nsPrefix ? "xmlns:" + std::string(View(nsPrefix)) : std::string("xmlns");
-        s.attributes.AddAttribute("", nsPrefix ? View(nsPrefix) : std::string_view("xmlns"), q, "CDATA",
+        // Declarations carry the xmlns namespace so that a lookup by local
+        // name with an empty URI never mistakes "xmlns:src" for "src".
+        s.attributes.AddAttribute(kXmlnsUri, nsPrefix ? View(nsPrefix) : std::string_view("xmlns"), q, "CDATA",
                                   View(nsUri));
     }
     for (int i = 0; i < nbAttributes; ++i) {

@@ -106,7 +106,7 @@ TEST(SaxReader, NamespacedNamesAndAttributeLookup)
     reader.SetContentHandler(&r);
     ASSERT_TRUE(reader.Parse("<p:e xmlns:p='urn:p' p:a='1' src='s' b=''/>"));
     ASSERT_EQ(r.events.size(), 4u);
-    EXPECT_EQ(r.events[1], "start {urn:p}e p:e [|p|xmlns:p|CDATA|urn:p] [urn:p|a|p:a|CDATA|1] [|src|src|CDATA|s] [|b|b|CDATA|]");
+    EXPECT_EQ(r.events[1], "start {urn:p}e p:e [http://www.w3.org/2000/xmlns/|p|xmlns:p|CDATA|urn:p] [urn:p|a|p:a|CDATA|1] [|src|src|CDATA|s] [|b|b|CDATA|]");
     SaxAttributeList list;
     for (const auto& a : r.lastAttributes)
         list.AddAttribute(a.uri, a.localName, a.qName, a.type, a.value);
