@@ -1,0 +1,159 @@
+// The ASF header walk and the end-of-header rule, on built headers and on a
+// header made by ffmpeg.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "saveprocessors/AsfHeader.h"
+#include "tests/saveprocessors/MmsTestBytes.h"
+#include "tests/support/AsfTestFile.h"
+#include "tests/support/TempDir.h"
+
+namespace asf = QVSaveProcessors::asf;
+namespace mms = QVSaveProcessors::mms;
+using mms::Bytes;
+using namespace mmstest;
+
+namespace {
+
+struct Walk {
+    asf::HeaderInfo info;
+    std::vector<std::string> traces;
+    int checkpoints = 0;
+};
+
+Walk RunWalk(const Bytes& header, int stopAfter = -1)
+{
+    Walk walk;
+    walk.info = asf::WalkAsfHeader(
+        header, [&] { return stopAfter < 0 || walk.checkpoints++ < stopAfter; },
+        [&](std::string_view line) { walk.traces.emplace_back(line); });
+    return walk;
+}
+
+bool Has(const Walk& walk, const std::string& line)
+{
+    return std::find(walk.traces.begin(), walk.traces.end(), line) != walk.traces.end();
+}
+
+} // namespace
+
+TEST(AsfHeaderWalk, TakesPacketLengthAt92AndStreamNumbersAt72)
+{
+    const Bytes header = AsfHeader({FileProperties(3200), StreamProperties(1), StreamProperties(2)});
+    const Walk walk = RunWalk(header);
+    EXPECT_EQ(walk.info.packetLength, 3200u);
+    EXPECT_EQ(walk.info.streamIds, (std::vector<std::uint32_t>{1, 2}));
+    EXPECT_TRUE(Has(walk, "file object, packet length = 3200 (3200)\n"));
+    EXPECT_TRUE(Has(walk, "stream object, stream id: 2\n"));
+    EXPECT_TRUE(Has(walk, "guid found: 6553200cc000e48e11cfa9478cabdca1\n"));
+    EXPECT_TRUE(Has(walk, "length    : 104"));
+    // The walk runs on into the Data Object's fixed part.
+    EXPECT_TRUE(Has(walk, "data object"));
+}
+
+TEST(AsfHeaderWalk, StreamFlagsAreTakenWholeAndLastFilePropertiesWins)
+{
+    const Bytes header = AsfHeader({FileProperties(100), StreamProperties(0x8003), FileProperties(200)});
+    const Walk walk = RunWalk(header);
+    EXPECT_EQ(walk.info.packetLength, 200u);
+    EXPECT_EQ(walk.info.streamIds, (std::vector<std::uint32_t>{0x8003}));
+}
+
+TEST(AsfHeaderWalk, ObjectSizeZeroOrBelow24EndsTheWalk)
+{
+    for (const std::uint64_t size : {0ull, 1ull, 23ull}) {
+        Bytes bad = Object(asf::kStreamPropertiesObject, size, 56);
+        const Bytes header = AsfHeader({bad, FileProperties(3200)});
+        const Walk walk = RunWalk(header);
+        EXPECT_EQ(walk.info.packetLength, 0u) << size;
+        EXPECT_TRUE(Has(walk, "object size below 24, header walk ends")) << size;
+    }
+}
+
+TEST(AsfHeaderWalk, HugeObjectSizeEndsTheWalkInsteadOfWrappingTheOffset)
+{
+    // 2^32 + 24: its low 32 bits alone would step 24 bytes on and re-read
+    // the body as objects.
+    const Bytes header = AsfHeader({Object(asf::kStreamPropertiesObject, 0x100000018ull, 56), FileProperties(3200)});
+    const Walk walk = RunWalk(header);
+    EXPECT_EQ(walk.info.packetLength, 0u); // the File Properties Object is never reached
+    EXPECT_EQ(walk.info.streamIds.size(), 1u);
+}
+
+TEST(AsfHeaderWalk, FieldsBeyondTheCollectedBytesAreNotRead)
+{
+    Bytes header = AsfHeader({StreamProperties(1), FileProperties(3200)});
+    // Cut inside the File Properties Object, before its packet length.
+    header.resize(30 + 80 + 60);
+    const Walk walk = RunWalk(header);
+    EXPECT_EQ(walk.info.packetLength, 0u);
+    EXPECT_EQ(walk.info.streamIds, (std::vector<std::uint32_t>{1}));
+    // A header that ends inside an object's GUID ends the walk too.
+    header.resize(30 + 80 + 10);
+    EXPECT_EQ(RunWalk(header).info.streamIds.size(), 1u);
+}
+
+TEST(AsfHeaderWalk, KeepsAtMostTwentyStreams)
+{
+    std::vector<Bytes> objects = {FileProperties(512)};
+    for (int i = 1; i <= 25; ++i)
+        objects.push_back(StreamProperties(static_cast<std::uint16_t>(i)));
+    const Walk walk = RunWalk(AsfHeader(objects));
+    ASSERT_EQ(walk.info.streamIds.size(), asf::kMaxStreams);
+    EXPECT_EQ(walk.info.streamIds.back(), 20u);
+    EXPECT_TRUE(Has(walk, "stream object ignored, more than 20 streams: 21\n"));
+}
+
+TEST(AsfHeaderWalk, StopBeforeFilePropertiesLeavesNoPacketLength)
+{
+    const Bytes header = AsfHeader({StreamProperties(1), FileProperties(3200)});
+    const Walk walk = RunWalk(header, 1);
+    EXPECT_EQ(walk.info.packetLength, 0u);
+    EXPECT_EQ(walk.info.streamIds.size(), 1u);
+    EXPECT_EQ(RunWalk(Bytes(30, 0)).info.packetLength, 0u); // nothing after the fixed part
+}
+
+TEST(AsfHeaderComplete, EndsOnlyAfterTheDataObjectFixedPart)
+{
+    const Bytes header = AsfHeader({FileProperties(3200), StreamProperties(1)});
+    EXPECT_TRUE(asf::IsHeaderComplete(header));
+    // The classic rule alone would end at any 01 01 inside the header: the
+    // Header Object's reserved bytes here are 01 02, so plant 01 01 in a body.
+    Bytes early(header.begin(), header.begin() + 100);
+    early[98] = 0x01, early[99] = 0x01;
+    EXPECT_FALSE(asf::IsHeaderComplete(early));
+    // The Header Object's GUID and a size cut off after 01 01 is not complete.
+    Bytes guidAndHalfSize(asf::kHeaderObject.begin(), asf::kHeaderObject.end());
+    guidAndHalfSize.push_back(0x01);
+    guidAndHalfSize.push_back(0x01);
+    EXPECT_FALSE(asf::IsHeaderComplete(guidAndHalfSize));
+    // Without 01 01 at the end nothing is complete.
+    Bytes noEnd = header;
+    noEnd.back() = 0x02;
+    EXPECT_FALSE(asf::IsHeaderComplete(noEnd));
+    // Bytes that are not an ASF header keep the classic rule.
+    EXPECT_TRUE(asf::IsHeaderComplete(Bytes{0xAA, 0xBB, 0x01, 0x01}));
+    EXPECT_FALSE(asf::IsHeaderComplete(Bytes{0x01}));
+}
+
+TEST(AsfHeaderWalk, FfmpegMadeHeaderGivesItsPacketSizeAndBothStreams)
+{
+    if (!testsupport::HaveFfmpeg())
+        GTEST_SKIP() << "ffmpeg/ffprobe are not installed; the real-file case needs them";
+    testsupport::TempDir dir;
+    const auto path = dir / "source.asf";
+    ASSERT_TRUE(testsupport::MakeTestAsf(path, 1));
+    std::ifstream in(path, std::ios::binary);
+    const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(file.size(), 100u);
+    const std::uint64_t headerSize = mms::ReadLe64(file, 16);
+    ASSERT_LT(headerSize + 50, file.size());
+    const Bytes header(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(headerSize + 50));
+    EXPECT_TRUE(asf::IsHeaderComplete(header));
+    EXPECT_FALSE(asf::IsHeaderComplete(mms::ByteSpan(header).first(headerSize + 20)));
+    const Walk walk = RunWalk(header);
+    EXPECT_GT(walk.info.packetLength, 0u);
+    EXPECT_EQ(walk.info.streamIds, (std::vector<std::uint32_t>{1, 2}));
+}

@@ -1,0 +1,227 @@
+// Command messages byte for byte, the framing of what a server sends, and
+// the layout of the trace dumps.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "saveprocessors/MmsMessage.h"
+#include "saveprocessors/MmsTrace.h"
+#include "saveprocessors/UrlParts.h"
+#include "tests/saveprocessors/MmsTestBytes.h"
+
+namespace mms = QVSaveProcessors::mms;
+using mms::Bytes;
+
+namespace {
+
+Bytes Hex(const std::string& hex)
+{
+    Bytes out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+std::vector<std::string> Collect(void (*trace)(mms::ByteSpan, const mms::TraceSink&), const Bytes& message)
+{
+    std::vector<std::string> lines;
+    trace(message, [&](std::string_view line) { lines.emplace_back(line); });
+    return lines;
+}
+
+} // namespace
+
+TEST(MmsMessage, L8IsTheFieldFormulaNotTheRoundedUpUnitCount)
+{
+    // (n + n mod 8) / 8: values a rounded-up count would get wrong.
+    const std::pair<std::size_t, std::uint32_t> cases[] = {
+        {0, 0}, {2, 0}, {4, 1}, {6, 1}, {10, 1}, {12, 2}, {24, 3}, {40, 5}, {64, 8}, {148, 19}};
+    for (const auto& [n, expected] : cases)
+        EXPECT_EQ(mms::L8(n), expected) << "n = " << n;
+}
+
+TEST(MmsMessage, ConnectForHostAHas148BytePayloadAnd180InTheLengthField)
+{
+    const auto payload = mms::ConnectPayload("a");
+    ASSERT_TRUE(payload);
+    ASSERT_EQ(payload->size(), 148u);
+    const Bytes message = mms::BuildCommandMessage(mms::kConnect, 0, 0x0004000B, 7, *payload);
+    ASSERT_EQ(message.size(), 48u + 148u);
+    EXPECT_EQ(mms::ReadLe32(message, 0), 1u);
+    EXPECT_EQ(Bytes(message.begin() + 4, message.begin() + 8), Hex("cefa0bb0"));
+    EXPECT_EQ(mms::ReadLe32(message, 8), 180u);
+    EXPECT_EQ(Bytes(message.begin() + 12, message.begin() + 16), Hex("4d4d5320"));
+    EXPECT_EQ(mms::ReadLe32(message, 16), 19u + 4);
+    EXPECT_EQ(mms::ReadLe32(message, 20), 7u);
+    EXPECT_EQ(mms::ReadLe64(message, 24), 0u);
+    EXPECT_EQ(mms::ReadLe32(message, 32), 19u + 2);
+    EXPECT_EQ(mms::ReadLe32(message, 36), 0x00030001u);
+    EXPECT_EQ(mms::ReadLe32(message, 40), 0u);
+    EXPECT_EQ(mms::ReadLe32(message, 44), 0x0004000Bu);
+    // 1C 03 then the text, one 16-bit unit per character, 8 zero bytes.
+    EXPECT_EQ(Bytes(message.begin() + 48, message.begin() + 56), Hex("1c0003004e005300"));
+    const std::string expectedText =
+        std::string("\x1C\x03", 2) + "NSPlayer/7.0.0.1956; {33715801-BAB3-9D85-24E9-03B90328270A}; Host: a";
+    std::string text;
+    for (std::size_t i = 48; i + 8 < message.size(); i += 2) {
+        EXPECT_EQ(message[i + 1], 0) << "at " << i;
+        text += static_cast<char>(message[i]);
+    }
+    EXPECT_EQ(text, expectedText);
+    EXPECT_EQ(Bytes(message.end() - 8, message.end()), Bytes(8, 0));
+}
+
+TEST(MmsMessage, ConnectRefusesAHostThatOverflowsTheIdentificationBuffer)
+{
+    EXPECT_TRUE(mms::ConnectPayload(std::string(900, 'h')));
+    EXPECT_FALSE(mms::ConnectPayload(std::string(1000, 'h')));
+}
+
+TEST(MmsMessage, FunnelNamesTheClientAddressIn28WideCharacters)
+{
+    const Bytes payload = mms::ConnectFunnelPayload("192.168.100.1"); // 13 characters
+    ASSERT_EQ(payload.size(), 64u);
+    EXPECT_EQ(Bytes(payload.begin(), payload.begin() + 8), Bytes(8, 0));
+    std::string text;
+    for (std::size_t i = 8; i < payload.size(); i += 2)
+        text += static_cast<char>(payload[i]);
+    EXPECT_EQ(text, std::string("\x02\x00\\\\192.168.100.1\\TCP\\1037\x00" "0", 28));
+    // Another address length changes the count: 8 + 2 x characters.
+    EXPECT_EQ(mms::ConnectFunnelPayload("127.0.0.1").size(), 8u + 2 * 24u);
+}
+
+TEST(MmsMessage, OpenFileCarriesThePathWithoutTheQuery)
+{
+    const auto parts = QVSaveProcessors::SplitUrl("mms://host/a.asf?x=1", true);
+    ASSERT_TRUE(parts);
+    const Bytes payload = mms::OpenFilePayload(parts->urlPath);
+    EXPECT_EQ(payload, Hex("0000000000000000" "2f0061002e00610073006600" "00000000"));
+}
+
+TEST(MmsMessage, NonAsciiPathIsWidenedPerCharacterNotPerByte)
+{
+    // "é" is two bytes of UTF-8 and one UTF-16 unit (E9 00); byte-wise
+    // widening would send C3 00 A9 00, two wrong characters.
+    const Bytes payload = mms::OpenFilePayload("/\xC3\xA9.asf");
+    EXPECT_EQ(Bytes(payload.begin() + 8, payload.end() - 4), Hex("2f00e9002e00610073006600"));
+    // A character outside the BMP becomes a surrogate pair.
+    EXPECT_EQ(mms::Widen("\xF0\x9F\x8E\xB5"), Hex("3cd8b5df"));
+}
+
+TEST(MmsMessage, StreamSelectionForStreamsOneAndTwo)
+{
+    const std::uint32_t streams[] = {1, 2};
+    EXPECT_EQ(mms::StreamSelectionPayload(streams), Hex("0000ffff02000000"));
+    EXPECT_EQ(mms::StreamExtra(1), 0x0001FFFFu);
+    const std::uint32_t three[] = {1, 2, 3};
+    EXPECT_EQ(mms::StreamSelectionPayload(three).size(), 6u * 3 - 4);
+    const std::uint32_t one[] = {5};
+    EXPECT_EQ(mms::StreamSelectionPayload(one), Hex("0000"));
+}
+
+TEST(MmsMessage, FixedPayloadsOfReadHeaderAndStartPlaying)
+{
+    Bytes readHeader(40, 0);
+    readHeader[32] = 2;
+    EXPECT_EQ(mms::ReadHeaderPayload(), readHeader);
+    EXPECT_EQ(mms::StartPlayingPayload(), Hex("0000000000000000" "ffffffffffffffff" "00000000" "04000000"));
+    EXPECT_EQ(mms::BuildCommandMessage(mms::kPing, 0, 0, 0, {}).size(), 48u);
+}
+
+TEST(MmsFraming, AnswerIsFramedByItsLengthFieldNotByAReceive)
+{
+    const Bytes answer = mmstest::ServerMessage(0x06, Bytes(20, 0xAB));
+    for (std::size_t have = 0; have < answer.size(); ++have) {
+        const auto frame = mms::FrameMessage(mms::ByteSpan(answer).first(have));
+        ASSERT_EQ(frame.status, mms::MessageFrame::Status::NeedMore) << have;
+        EXPECT_GT(frame.length, have);
+    }
+    Bytes twoMessages = answer;
+    const Bytes ping = mmstest::ServerMessage(mms::kPing);
+    twoMessages.insert(twoMessages.end(), ping.begin(), ping.end());
+    const auto frame = mms::FrameMessage(twoMessages);
+    EXPECT_EQ(frame.status, mms::MessageFrame::Status::Complete);
+    EXPECT_EQ(frame.length, answer.size());
+}
+
+TEST(MmsFraming, HostileLengthFieldsAreRefusedBeforeReading)
+{
+    Bytes message = mmstest::ServerMessage(0x01);
+    message[8] = 0xFF, message[9] = 0xFF, message[10] = 0xFF, message[11] = 0xFF;
+    EXPECT_EQ(mms::FrameMessage(message).status, mms::MessageFrame::Status::TooLong);
+    message[8] = 0, message[9] = 0, message[10] = 0, message[11] = 0;
+    EXPECT_EQ(mms::FrameMessage(message).status, mms::MessageFrame::Status::TooShort);
+    message[4] = 0;
+    EXPECT_EQ(mms::FrameMessage(message).status, mms::MessageFrame::Status::BadSignature);
+    // Exactly the buffer is fine, one more is not.
+    EXPECT_EQ(mms::FrameCommandTail(mms::kCommandBufferSize - 16).status, mms::CommandTail::Status::Ok);
+    EXPECT_EQ(mms::FrameCommandTail(mms::kCommandBufferSize - 15).status, mms::CommandTail::Status::TooLong);
+    EXPECT_EQ(mms::FrameCommandTail(0xFFFFFFFF).status, mms::CommandTail::Status::TooLong);
+    EXPECT_EQ(mms::FrameCommandTail(21).status, mms::CommandTail::Status::TooShort);
+}
+
+TEST(MmsFraming, PreHeaderKinds)
+{
+    const std::uint8_t header[8] = {5, 0, 0, 0, 0x02, 0x04, 0x10, 0x01};
+    auto pre = mms::ParsePreHeader(header);
+    EXPECT_EQ(pre.kind, mms::PreHeader::Kind::HeaderPacket);
+    EXPECT_EQ(pre.packetLength, 0x0110);
+    const std::uint8_t media[8] = {0, 0, 0, 0, 0x04, 0, 8, 0};
+    EXPECT_EQ(mms::ParsePreHeader(media).kind, mms::PreHeader::Kind::MediaPacket);
+    const std::uint8_t command[8] = {1, 0, 0, 0, 0xCE, 0xFA, 0x0B, 0xB0};
+    pre = mms::ParsePreHeader(command);
+    EXPECT_EQ(pre.kind, mms::PreHeader::Kind::Command);
+    EXPECT_TRUE(pre.hasSignature);
+    const std::uint8_t junk[8] = {1, 0, 0, 0, 0x07, 0xFA, 0x0B, 0xB0};
+    EXPECT_FALSE(mms::ParsePreHeader(junk).hasSignature);
+}
+
+TEST(MmsFraming, MediaRecordIsAlwaysOnePacketLongPaddedWithZeros)
+{
+    EXPECT_EQ(mms::MediaRecord(Hex("aabb"), 5), Hex("aabb000000"));
+    EXPECT_EQ(mms::MediaRecord(Hex("aabbccdd"), 2), Hex("aabb"));
+}
+
+TEST(MmsTrace, SentMessageDumpHasFieldsCharactersAndHexLines)
+{
+    const Bytes message = mms::BuildCommandMessage(mms::kOpenFile, 0, 0, 3, mms::OpenFilePayload("/a"));
+    const auto lines = Collect(mms::TraceSentMessage, message);
+    ASSERT_GT(lines.size(), 12u);
+    EXPECT_EQ(lines[0], "command sent, 64 bytes");
+    EXPECT_EQ(lines[1], "start sequence 00000001\n");
+    EXPECT_EQ(lines[2], "command id     b00bface\n");
+    EXPECT_EQ(lines[3], "length               30 \n");
+    EXPECT_EQ(lines[4], "len8                  6 \n");
+    EXPECT_EQ(lines[5], "sequence #     00000003\n");
+    EXPECT_EQ(lines[6], "len8  (II)            4 \n");
+    EXPECT_EQ(lines[7], "dir | comm     00030005\n");
+    EXPECT_EQ(lines[8], "switches       00000000\n");
+    EXPECT_EQ(lines[9], "ascii contents>");
+    // Payload 00x8 "/a" 00x4: every second byte from 48: . . . . / a . .
+    const std::vector<std::string> chars(lines.begin() + 10, lines.begin() + 18);
+    EXPECT_EQ(chars, (std::vector<std::string>{".", ".", ".", ".", "/", "a", ".", "."}));
+    EXPECT_EQ(lines[18], "");
+    EXPECT_EQ(lines[19], "complete hexdump of package follows:");
+    EXPECT_EQ(lines[20], "01");
+    EXPECT_EQ(lines[21], "00");
+    EXPECT_EQ(lines[22], " ");
+    // 64 bytes: 64 hex items, 32 blanks, 4 line ends, the final empty line.
+    EXPECT_EQ(lines.size(), 20u + 64 + 32 + 4 + 1);
+    EXPECT_EQ(lines.back(), "");
+}
+
+TEST(MmsTrace, AnswerDumpShowsPrintableCharactersAndHexOthers)
+{
+    Bytes payload = {'O', 0, 'K', 0, 0x07, 0};
+    const Bytes answer = mmstest::ServerMessage(0x06, payload);
+    const auto lines = Collect(mms::TraceAnswer, answer);
+    EXPECT_EQ(lines[0], "answer received, " + std::to_string(answer.size()) + " bytes");
+    EXPECT_EQ(lines[1], "start sequence 00000001");
+    EXPECT_EQ(lines[7], "dir | comm     00040006");
+    // Offset 48 is the first payload byte (40 and 44 hold hr and extra).
+    EXPECT_EQ(lines[9], "O");
+    EXPECT_EQ(lines[10], "K");
+    EXPECT_EQ(lines[11], " 07 ");
+    EXPECT_EQ(lines.back(), "");
+}
