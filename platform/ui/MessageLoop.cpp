@@ -161,9 +161,26 @@ bool MessageLoop::Send(std::function<void()> fn)
             incoming = std::move(own->m_sent.front());
             own->m_sent.pop_front();
         }
-        incoming->fn();
-        incoming->Complete(true);
+        RunSent(*incoming);
     }
+}
+
+void MessageLoop::RunSent(SentCall& call)
+{
+    // The sender must be released even if the call throws.
+    struct Completer {
+        SentCall& c;
+        bool ran = false;
+        ~Completer() { c.Complete(ran); }
+    } completer { call };
+    call.fn();
+    completer.ran = true;
+}
+
+std::size_t MessageLoop::PendingSends() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_sent.size();
 }
 
 std::function<void()> MessageLoop::TakeDueTimer(Clock::time_point now)
@@ -194,14 +211,7 @@ bool MessageLoop::RunOne()
         }
     }
     if (sent) {
-        // The sender must be released even if the call throws.
-        struct Completer {
-            SentCall& c;
-            bool ran = false;
-            ~Completer() { c.Complete(ran); }
-        } completer { *sent };
-        sent->fn();
-        completer.ran = true;
+        RunSent(*sent);
     } else {
         fn();
     }

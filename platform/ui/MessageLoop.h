@@ -73,6 +73,8 @@ public:
 
     // How many RunUntil levels are active on this loop.
     int Depth() const { return static_cast<int>(m_frames.size()); }
+    // Sent calls waiting to run (diagnostics; any thread).
+    std::size_t PendingSends() const;
     bool IsLoopThread() const { return std::this_thread::get_id() == m_thread; }
 
 private:
@@ -84,6 +86,7 @@ private:
 
     // Takes one message off the queues and runs it; false if none was due.
     bool RunOne();
+    static void RunSent(SentCall& call);
     bool RunUntilDeadline(const std::function<bool()>& done, Clock::time_point deadline);
     void MarkThreadEnded();
     std::function<void()> TakeDueTimer(Clock::time_point now);
