@@ -40,8 +40,9 @@ enum class ReplaceDots { No, Yes };
 // ReplaceDots::Yes also '.' becomes '_'.
 [[nodiscard]] std::string ReplaceFileNameChars(std::string_view name, ReplaceDots dots);
 
-// Resolves "." and ".." components and repeated separators lexically (as
-// the design's path combination does; symbolic links are not consulted).
+// Resolves "." and ".." components and repeated separators lexically,
+// without consulting the file system (so "/a/link/.." is "/a" whatever
+// "link" points to).
 // Keeps a leading '/', drops a trailing one except for "/" itself; ".." at
 // the root stays at the root, leading ".." of a relative path are kept.
 [[nodiscard]] std::string CanonicalizePath(std::string_view path);
@@ -50,12 +51,15 @@ enum class ReplaceDots { No, Yes };
 // An empty folder gives the name alone.
 [[nodiscard]] std::string CombinePath(std::string_view folder, std::string_view name);
 
-// The target path of `url` in `folder`: the last component of the decoded
-// URL path, with its characters replaced, "unnamed" when empty, its
-// extension replaced by `extension` when that is not empty (give it with its
-// dot, e.g. ".asf"), shortened to 255 bytes. Never fails. The result is
-// always CanonicalizePath(folder) + '/' + name (just the name for an empty
-// folder), where the name is never empty, ".", "..", and holds no '/' or NUL.
+// The target path of `url` in `folder`. The name is the last component of
+// the decoded URL path: it starts after the last '/', '\' or ':' that is
+// followed by something other than '/', '\' or the end ("/a/c:evil" gives
+// "evil", "/dir/" gives "dir-"). Then its characters are replaced, it is
+// "unnamed" when empty, its extension is replaced by `extension` when that
+// is not empty (give it with its dot, e.g. ".asf"), and it is shortened to
+// 255 bytes. Never fails. The result is always CombinePath(folder, name):
+// the canonical folder, one '/', and a name that is never empty, "." or
+// "..", and holds no '/' or NUL.
 [[nodiscard]] std::string MakeTargetPath(std::string_view url, std::string_view folder,
                                          std::string_view extension);
 
