@@ -14,7 +14,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <system_error>
 
 namespace xml {
@@ -160,9 +159,12 @@ bool Document::Load(const std::filesystem::path& path)
         Reset(xmlNewDoc(BAD_CAST "1.0"));
         return false;
     }
+    // Read at most one byte past the limit: the file may grow meanwhile.
     std::ifstream in(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in && !in.eof()) {
+    std::string bytes(static_cast<std::size_t>(size) + 1, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    if (!in.is_open() || in.bad() || bytes.size() > kMaxFileBytes) {
         m_lastError = "cannot read file";
         Reset(xmlNewDoc(BAD_CAST "1.0"));
         return false;
@@ -298,6 +300,7 @@ std::optional<std::string> Document::TransformNode(const Document& stylesheet) c
     xsltTransformContextPtr ctxt = source ? xsltNewTransformContext(style, source) : nullptr;
     if (ctxt) {
         xsltSetCtxtSecurityPrefs(xsltGetDefaultSecurityPrefs(), ctxt);
+        xsltSetTransformErrorFunc(ctxt, nullptr, detail::SilentError);
         xmlDocPtr result = xsltApplyStylesheetUser(style, source, nullptr, nullptr, nullptr, ctxt);
         if (result && ctxt->state != XSLT_STATE_ERROR && ctxt->state != XSLT_STATE_STOPPED) {
             xmlChar* buffer = nullptr;

@@ -23,8 +23,6 @@ xmlParserInputPtr RefuseExternalLoad(const char* /*url*/, const char* /*id*/, xm
     return nullptr;
 }
 
-void SilentGenericError(void* /*ctx*/, const char* /*msg*/, ...) {}
-
 struct DocState {
     std::unordered_set<xmlNodePtr> loose;
 };
@@ -80,14 +78,19 @@ bool IsXmlChar(char32_t c)
 
 } // namespace
 
+void SilentError(void* /*ctx*/, const char* /*msg*/, ...) {}
+
 void EnsureInitialised()
 {
     static std::once_flag once;
     std::call_once(once, [] {
         xmlInitParser();
         xmlSetExternalEntityLoader(RefuseExternalLoad);
-        xmlSetGenericErrorFunc(nullptr, SilentGenericError);
-        xsltSetGenericErrorFunc(nullptr, SilentGenericError);
+        // libxml2 keeps this handler per thread: set it here and for
+        // threads started later.
+        xmlSetGenericErrorFunc(nullptr, SilentError);
+        xmlThrDefSetGenericErrorFunc(nullptr, SilentError);
+        xsltSetGenericErrorFunc(nullptr, SilentError);
         // Default preferences govern stylesheet compilation (xsl:include,
         // xsl:import); each transformation also gets them explicitly.
         xsltSecurityPrefsPtr prefs = xsltNewSecurityPrefs();

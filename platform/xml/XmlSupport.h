@@ -12,6 +12,8 @@ namespace xml::detail {
 // resource load (entities, DTDs, XSLT document()/include/import) and keep
 // library diagnostics off stderr.
 void EnsureInitialised();
+// Swallows library diagnostics; failures are reported through results.
+void SilentError(void* ctx, const char* msg, ...);
 
 // A legal XML 1.0 Name (colons allowed), without NUL bytes.
 bool IsLegalName(std::string_view name);
