@@ -1,0 +1,476 @@
+// CMMSFileProcessor against the loopback MMS server streaming a real ASF
+// file made by ffmpeg; the files it writes are checked with ffprobe.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "saveprocessors/MMSFileProcessor.h"
+#include "saveprocessors/MmsMessage.h"
+#include "tests/support/AsfTestFile.h"
+#include "tests/support/PythonServer.h"
+#include "tests/support/TempDir.h"
+
+using namespace QVSaveProcessors;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using mms::Bytes;
+
+namespace {
+
+constexpr auto kPatience = 30s; // bound for sanitizer builds; never reached when all is well
+
+Bytes ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class Listener : public CSaveProcessor2Events {
+public:
+    void OnProgress(CSaveProcessor2*, std::uint32_t bytes) override
+    {
+        std::lock_guard lock(m_mutex);
+        progress += bytes;
+        m_cv.notify_all();
+    }
+    void OnCompleted(CSaveProcessor2*) override
+    {
+        std::lock_guard lock(m_mutex);
+        completed = true;
+    }
+    void OnError(CSaveProcessor2*, std::string_view message) override
+    {
+        std::lock_guard lock(m_mutex);
+        errors.emplace_back(message);
+    }
+    void OnTrace(CSaveProcessor2*, std::string_view message) override
+    {
+        std::lock_guard lock(m_mutex);
+        traces.emplace_back(message);
+    }
+    void OnFinished(CSaveProcessor2*) override
+    {
+        std::lock_guard lock(m_mutex);
+        finished = true;
+        m_cv.notify_all();
+    }
+    bool WaitFinished(std::chrono::milliseconds timeout = kPatience)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_cv.wait_for(lock, timeout, [this] { return finished; });
+    }
+    bool WaitProgress(std::uint64_t bytes)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_cv.wait_for(lock, kPatience, [&] { return progress >= bytes || finished; }) && progress >= bytes;
+    }
+    bool HasTrace(const std::string& line)
+    {
+        std::lock_guard lock(m_mutex);
+        return std::find(traces.begin(), traces.end(), line) != traces.end();
+    }
+
+    std::uint64_t progress = 0;
+    bool completed = false;
+    bool finished = false;
+    std::vector<std::string> errors;
+    std::vector<std::string> traces;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+};
+
+struct LoggedCommand {
+    int command = 0;
+    std::uint32_t switches = 0, extra = 0, length = 0, sequence = 0;
+    Bytes payload;
+};
+
+// The server's log: "command": n, ... "payload": "hex" per line.
+std::vector<LoggedCommand> ReadLog(const fs::path& path)
+{
+    std::vector<LoggedCommand> commands;
+    std::ifstream in(path);
+    std::string line;
+    auto number = [&](const std::string& key) -> std::uint32_t {
+        const auto at = line.find("\"" + key + "\": ");
+        return at == std::string::npos ? 0 : static_cast<std::uint32_t>(std::stoul(line.substr(at + key.size() + 4)));
+    };
+    while (std::getline(in, line)) {
+        LoggedCommand c;
+        c.command = static_cast<int>(number("command"));
+        c.switches = number("switches");
+        c.extra = number("extra");
+        c.length = number("length");
+        c.sequence = number("sequence");
+        const auto at = line.find("\"payload\": \"");
+        if (at != std::string::npos) {
+            const auto start = at + 12;
+            const std::string hex = line.substr(start, line.find('"', start) - start);
+            for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+                c.payload.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+        }
+        commands.push_back(c);
+    }
+    return commands;
+}
+
+class MMSFileProcessorTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (!testsupport::HaveFfmpeg())
+            return;
+        s_dir = std::make_unique<testsupport::TempDir>();
+        s_source = *s_dir / "test.asf";
+        if (!testsupport::MakeTestAsf(s_source, 3))
+            s_source.clear();
+    }
+    static void TearDownTestSuite() { s_dir.reset(); }
+
+    void SetUp() override
+    {
+        if (!testsupport::HaveFfmpeg())
+            GTEST_SKIP() << "ffmpeg/ffprobe are not installed; the MMS server tests stream an ASF file made with them";
+        ASSERT_FALSE(s_source.empty()) << "ffmpeg could not make the test ASF file";
+        const Bytes file = ReadFile(s_source);
+        const std::uint64_t headerSize = mms::ReadLe64(file, 16);
+        m_header.assign(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(headerSize + 50));
+        const std::uint64_t count = mms::ReadLe64(file, headerSize + 40);
+        m_packetLength = static_cast<std::uint32_t>((mms::ReadLe64(file, headerSize + 16) - 50) / count);
+        // Header, then the packets: the file without its trailing index.
+        m_expected.assign(file.begin(),
+                          file.begin() + static_cast<std::ptrdiff_t>(headerSize + 50 + count * m_packetLength));
+        m_packetCount = static_cast<std::size_t>(count);
+    }
+
+    void StartServer(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"--asf", s_source.string(), "--log", (m_dir / "commands.jsonl").string()});
+        m_server = std::make_unique<testsupport::PythonServer>(testsupport::SourcePath("tests/servers/mms_server.py"),
+                                                               args);
+    }
+
+    // Runs one job against the server to its end.
+    void Fetch(const std::string& url, std::chrono::milliseconds idleLimit = CMMSFileProcessor::kDefaultIdleTimeLimit)
+    {
+        testsupport::ScopedEnv port(CMMSFileProcessor::kTestPortVariable, std::to_string(m_server ? m_server->port() : 9));
+        m_processor.SetEvents(&m_listener);
+        m_processor.SetIdleTimeLimit(idleLimit);
+        m_processor.Start(url, m_target.string(), false);
+        ASSERT_TRUE(m_listener.WaitFinished()) << "the job did not end";
+        m_processor.WaitForWorker();
+    }
+
+    std::vector<LoggedCommand> Log() const { return ReadLog(m_dir / "commands.jsonl"); }
+
+    void ExpectProbesLikeTheSource(const fs::path& path)
+    {
+        const auto source = testsupport::ProbeAsf(s_source);
+        const auto copy = testsupport::ProbeAsf(path);
+        ASSERT_TRUE(source);
+        ASSERT_TRUE(copy) << "ffprobe could not read the written file to its end";
+        ASSERT_EQ(copy->size(), source->size());
+        for (std::size_t i = 0; i < source->size(); ++i) {
+            EXPECT_EQ((*copy)[i].codec, (*source)[i].codec);
+            EXPECT_EQ((*copy)[i].packets, (*source)[i].packets);
+        }
+    }
+
+    static inline std::unique_ptr<testsupport::TempDir> s_dir;
+    static inline fs::path s_source;
+
+    testsupport::TempDir m_dir;
+    fs::path m_target = m_dir / "out.asf";
+    Bytes m_header;
+    Bytes m_expected;
+    std::uint32_t m_packetLength = 0;
+    std::size_t m_packetCount = 0;
+    std::unique_ptr<testsupport::PythonServer> m_server;
+    Listener m_listener;
+    CMMSFileProcessor m_processor;
+};
+
+} // namespace
+
+TEST_F(MMSFileProcessorTest, WritesTheSourceFileThatFfprobeReadsAlike)
+{
+    StartServer({});
+    Fetch("mms://127.0.0.1/test.asf");
+    EXPECT_TRUE(m_listener.errors.empty()) << m_listener.errors.front();
+    EXPECT_TRUE(m_listener.completed);
+    EXPECT_EQ(m_processor.GetState(), CSaveProcessor2::StateCompleted);
+    EXPECT_EQ(m_processor.GetBytesReceived(), m_expected.size());
+    EXPECT_EQ(ReadFile(m_target), m_expected);
+    ExpectProbesLikeTheSource(m_target);
+
+    char port[16];
+    std::snprintf(port, sizeof port, "Port: %08x", static_cast<unsigned>(htons(static_cast<std::uint16_t>(m_server->port()))));
+    EXPECT_TRUE(m_listener.HasTrace(port));
+    EXPECT_TRUE(m_listener.HasTrace("host : >127.0.0.1<"));
+    EXPECT_TRUE(m_listener.HasTrace("path : >/test.asf<"));
+    // 0x01 for host 127.0.0.1: (2 + 67 + 9) characters x 2 + 8 = 164 bytes.
+    EXPECT_TRUE(m_listener.HasTrace("command sent, 212 bytes"));
+    EXPECT_TRUE(m_listener.HasTrace("stream object, stream id: 2\n"));
+}
+
+TEST_F(MMSFileProcessorTest, ServerSeesTheSpecifiedCommands)
+{
+    StartServer({});
+    Fetch("mms://127.0.0.1:8080/test.asf?x=1");
+    ASSERT_TRUE(m_listener.completed);
+    const auto log = Log();
+    std::vector<int> commands;
+    for (const auto& c : log)
+        commands.push_back(c.command);
+    ASSERT_EQ(commands, (std::vector<int>{0x01, 0x02, 0x05, 0x15, 0x33, 0x07}));
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        EXPECT_EQ(log[i].sequence, i);
+        EXPECT_EQ(log[i].length, log[i].payload.size() + 32);
+    }
+    EXPECT_EQ(log[0].extra, 0x0004000Bu);
+    EXPECT_EQ(log[2].payload, mms::OpenFilePayload("/test.asf")); // no query
+    EXPECT_EQ(log[1].payload, mms::ConnectFunnelPayload("127.0.0.1"));
+    EXPECT_EQ(log[3].switches, 1u);
+    EXPECT_EQ(log[4].switches, 2u);
+    EXPECT_EQ(log[4].extra, 0x0001FFFFu);
+    EXPECT_EQ(log[4].payload, (Bytes{0, 0, 0xFF, 0xFF, 2, 0, 0, 0}));
+    EXPECT_EQ(log[5].payload, mms::StartPlayingPayload());
+}
+
+TEST_F(MMSFileProcessorTest, SequenceNumbersAreNotResetByStart)
+{
+    StartServer({});
+    Fetch("mms://127.0.0.1/test.asf");
+    ASSERT_TRUE(m_listener.completed);
+    Listener second;
+    m_processor.SetEvents(&second);
+    {
+        testsupport::ScopedEnv port(CMMSFileProcessor::kTestPortVariable, std::to_string(m_server->port()));
+        m_processor.Start("mms://127.0.0.1/test.asf", (m_dir / "again.asf").string(), false);
+        ASSERT_TRUE(second.WaitFinished());
+        m_processor.WaitForWorker();
+    }
+    EXPECT_TRUE(second.completed);
+    const auto log = Log();
+    ASSERT_EQ(log.size(), 12u);
+    EXPECT_EQ(log[6].command, 0x01);
+    EXPECT_EQ(log[6].sequence, 6u);
+}
+
+TEST_F(MMSFileProcessorTest, SplitHeaderPingsShortPacketsAndSplitSegmentsStillGiveTheSource)
+{
+    StartServer({"--header-packets", "3", "--ping-header", "--ping-media", "4", "--ping-with-answer",
+                 "--short-packets", "--split-writes"});
+    Fetch("mms://127.0.0.1/test.asf");
+    EXPECT_TRUE(m_listener.errors.empty()) << m_listener.errors.front();
+    EXPECT_TRUE(m_listener.completed);
+    EXPECT_EQ(ReadFile(m_target), m_expected);
+    ExpectProbesLikeTheSource(m_target);
+    // Every ping was answered: one in front of each of the 6 answers (0x01,
+    // 0x02, 0x06, 0x11, 0x21, 0x05), 2 between header packets, one per 4
+    // media packets.
+    int pongs = 0;
+    for (const auto& c : Log())
+        pongs += c.command == 0x1B;
+    EXPECT_EQ(pongs, 6 + 2 + static_cast<int>((m_packetCount + 3) / 4));
+}
+
+TEST_F(MMSFileProcessorTest, HeaderPacketEndingInInnerZeroOneOneDoesNotCutTheHeader)
+{
+    // The ffmpeg-made header holds 01 01 inside; end a header packet there.
+    std::size_t inner = 0;
+    for (std::size_t i = 1; i + 2 < m_header.size(); ++i) {
+        if (m_header[i - 1] == 1 && m_header[i] == 1) {
+            inner = i;
+            break;
+        }
+    }
+    if (inner == 0)
+        GTEST_SKIP() << "this ffmpeg's header holds no inner 01 01";
+    StartServer({"--header-cut-at", std::to_string(inner)});
+    Fetch("mms://127.0.0.1/test.asf");
+    EXPECT_TRUE(m_listener.errors.empty()) << m_listener.errors.front();
+    EXPECT_TRUE(m_listener.completed);
+    EXPECT_EQ(ReadFile(m_target), m_expected);
+}
+
+TEST_F(MMSFileProcessorTest, ServerClosingDuringReadAnswerReportsAlertEof)
+{
+    StartServer({"--close-at", "05"});
+    Fetch("mms://127.0.0.1/test.asf");
+    EXPECT_EQ(m_listener.errors, (std::vector<std::string>{"alert! eof"}));
+    EXPECT_EQ(m_processor.GetState(), CSaveProcessor2::StatePending);
+    EXPECT_TRUE(ReadFile(m_target).empty());
+}
+
+TEST_F(MMSFileProcessorTest, ServerClosingInsideAPacketReportsReadErrorAndKeepsWholePackets)
+{
+    StartServer({"--close-in-media", "3"});
+    Fetch("mms://127.0.0.1/test.asf");
+    EXPECT_EQ(m_listener.errors, (std::vector<std::string>{"read error in GetData()", "media data read failed"}));
+    EXPECT_FALSE(m_listener.completed);
+    EXPECT_EQ(m_processor.GetState(), CSaveProcessor2::StateReceiving);
+    EXPECT_EQ(ReadFile(m_target).size(), m_header.size() + 3 * m_packetLength);
+}
+
+TEST_F(MMSFileProcessorTest, StopDuringPlaybackLeavesHeaderAndWholePacketsOnly)
+{
+    StartServer({"--stall-in-media", "5", "--stall-mid-packet"});
+    testsupport::ScopedEnv port(CMMSFileProcessor::kTestPortVariable, std::to_string(m_server->port()));
+    m_processor.SetEvents(&m_listener);
+    m_processor.Start("mms://127.0.0.1/test.asf", m_target.string(), false);
+    ASSERT_TRUE(m_listener.WaitProgress(m_header.size() + 5 * m_packetLength));
+    std::this_thread::sleep_for(100ms); // the worker now waits inside packet 6
+    const auto before = std::chrono::steady_clock::now();
+    m_processor.Stop();
+    // The state read right after the stop is what the dialog records.
+    EXPECT_EQ(m_processor.GetState(), CSaveProcessor2::StateReceiving);
+    ASSERT_TRUE(m_listener.WaitFinished(5s)) << "Stop did not wake the worker";
+    m_processor.WaitForWorker();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
+    EXPECT_TRUE(m_listener.errors.empty());
+    EXPECT_FALSE(m_listener.completed);
+    const Bytes written = ReadFile(m_target);
+    EXPECT_EQ(written, Bytes(m_expected.begin(), m_expected.begin() + static_cast<std::ptrdiff_t>(
+                                                                           m_header.size() + 5 * m_packetLength)));
+}
+
+TEST_F(MMSFileProcessorTest, StopWakesAWorkerWaitingForASilentServer)
+{
+    StartServer({"--stall-at", "01"});
+    testsupport::ScopedEnv port(CMMSFileProcessor::kTestPortVariable, std::to_string(m_server->port()));
+    m_processor.SetEvents(&m_listener);
+    m_processor.Start("mms://127.0.0.1/test.asf", m_target.string(), false);
+    std::this_thread::sleep_for(300ms);
+    const auto before = std::chrono::steady_clock::now();
+    m_processor.Stop();
+    m_processor.WaitForWorker();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 5s); // the idle limit is 30 s
+    EXPECT_EQ(m_processor.GetState(), CSaveProcessor2::StatePending);
+}
+
+TEST_F(MMSFileProcessorTest, IdleTimeLimitEndsAJobOnASilentServer)
+{
+    StartServer({"--stall-in-media", "2"});
+    Fetch("mms://127.0.0.1/test.asf", 400ms);
+    ASSERT_FALSE(m_listener.errors.empty());
+    EXPECT_EQ(m_listener.errors.front(), "timeout: the server sent nothing for 0.4 s");
+    EXPECT_EQ(m_processor.GetState(), CSaveProcessor2::StateReceiving);
+    EXPECT_EQ(ReadFile(m_target).size(), m_header.size() + 2 * m_packetLength);
+}
+
+TEST_F(MMSFileProcessorTest, NonAsciiPathReachesTheServerAsUtf16)
+{
+    StartServer({});
+    Fetch("mms://127.0.0.1/%C3%A9t%C3%A9.asf");
+    EXPECT_TRUE(m_listener.completed);
+    const auto log = Log();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[2].payload, (Bytes{0, 0, 0, 0, 0, 0, 0, 0, '/', 0, 0xE9, 0, 't', 0, 0xE9, 0, '.', 0, 'a', 0,
+                                     's', 0, 'f', 0, 0, 0, 0, 0}));
+}
+
+TEST_F(MMSFileProcessorTest, UnresolvableHostLeavesAnEmptyFile)
+{
+    Fetch("mms://no-such-host.invalid/test.asf");
+    EXPECT_EQ(m_listener.errors, (std::vector<std::string>{"Host name lookup failure!"}));
+    EXPECT_TRUE(fs::exists(m_target));
+    EXPECT_EQ(fs::file_size(m_target), 0u);
+}
+
+TEST_F(MMSFileProcessorTest, RefusedConnectionIsAConnectError)
+{
+    // Port 9 (discard) on loopback has no listener here.
+    Fetch("mms://127.0.0.1/test.asf");
+    EXPECT_EQ(m_listener.errors, (std::vector<std::string>{"Error while trying to connect to socket!"}));
+}
+
+TEST_F(MMSFileProcessorTest, FfmpegsOwnClientDownloadsFromTheTestServer)
+{
+    // Proof that the test server speaks MMS: a client we did not write.
+    // ffmpeg's client does not stop at the end of a stream, so it copies
+    // two of the three seconds.
+    StartServer({});
+    const fs::path out = m_dir / "ffmpeg.asf";
+    std::ostringstream command;
+    command << "timeout -s KILL 60 ffmpeg -nostdin -hide_banner -loglevel error -y -probesize 32 "
+               "-analyzeduration 0 -i mmst://127.0.0.1:"
+            << m_server->port() << "/test.asf -c copy -t 2 '" << out.string() << "'";
+    ASSERT_EQ(testsupport::RunCommand(command.str()), 0);
+    const auto probed = testsupport::ProbeAsf(out);
+    ASSERT_TRUE(probed);
+    ASSERT_EQ(probed->size(), 2u);
+    EXPECT_EQ((*probed)[0].codec, "wmv2");
+    EXPECT_EQ((*probed)[1].codec, "wmav2");
+    EXPECT_GT((*probed)[0].packets, 10);
+    const auto log = Log();
+    ASSERT_GE(log.size(), 6u);
+    EXPECT_EQ(log[0].command, 0x01);
+}
+
+namespace {
+
+// Brings up the loopback interface of the calling thread's network
+// namespace.
+bool LoopbackUp()
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+    up = up && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    ::close(fd);
+    return up;
+}
+
+} // namespace
+
+TEST_F(MMSFileProcessorTest, Port1755IsUsedWhateverTheUrlSays)
+{
+    // In a network namespace of our own, the server can take port 1755 and
+    // the client needs no port override. The namespace belongs to one
+    // thread: its children (server, worker) inherit it, the rest of the
+    // test program keeps the host's network.
+    bool skipped = false;
+    std::string skipReason;
+    std::thread isolated([&] {
+        if (::unshare(CLONE_NEWNET) != 0 || !LoopbackUp()) {
+            skipped = true;
+            skipReason = "cannot create a network namespace here (needs CAP_SYS_ADMIN)";
+            return;
+        }
+        ::unsetenv(CMMSFileProcessor::kTestPortVariable);
+        StartServer({"--port", "1755"});
+        m_processor.SetEvents(&m_listener);
+        m_processor.Start("mms://127.0.0.1:8080/test.asf", m_target.string(), false);
+        m_listener.WaitFinished();
+        m_processor.WaitForWorker();
+        m_server.reset();
+    });
+    isolated.join();
+    if (skipped)
+        GTEST_SKIP() << skipReason;
+    EXPECT_TRUE(m_listener.completed) << (m_listener.errors.empty() ? "" : m_listener.errors.front());
+    EXPECT_TRUE(m_listener.HasTrace("Port: 0000db06"));
+    EXPECT_EQ(ReadFile(m_target), m_expected);
+}
