@@ -258,8 +258,9 @@ public:
             }
         }
         if (m_cutElements > 0) {
-            doc.notes.push_back(std::to_string(m_cutElements) + " elements nested deeper than "
-                                + std::to_string(m_maxDepth) + " levels left out of the element tree");
+            doc.notes.push_back(std::to_string(m_cutElements) + (m_cutElements == 1 ? " element" : " elements")
+                                + " nested deeper than " + std::to_string(m_maxDepth)
+                                + " levels left out of the element tree");
         }
     }
 

@@ -21,7 +21,7 @@ Special paths (query parameters in brackets):
   /headers                  the request's headers as text/plain
   /gen/deep?depth=N         N nested <div> elements
   /gen/frames?count=N[&src=U&tag=iframe|frame]  a page of N frames
-  /gen/images?count=N[&src=U]                   a page of N pictures
+  /gen/images?count=N[&src=U&distinct=1]        a page of N pictures (distinct: "i=<n>" added to each)
   /gen/huge-attr?bytes=N    one element with an N-byte attribute value
 """
 
@@ -36,6 +36,8 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 # Sending loops stop at this many bytes even if the client keeps reading.
 MAX_STREAM_BYTES = 1 << 31
+
+OUTPUT_LOCK = threading.Lock()
 
 GIF_1X1 = bytes.fromhex(
     "47494638396101000100800000000000ffffff21f90401000000002c00000000010001000002024401003b")
@@ -74,8 +76,13 @@ class Handler(BaseHTTPRequestHandler):
     server_version = "QuilloryTestSite/1.0"
 
     def log_message(self, fmt, *args):
+        pass  # the standard access log would interleave with the REQUEST lines
+
+    def note_request(self):
         if self.server.log_requests:
-            print("REQUEST", self.command, self.path, flush=True)
+            with OUTPUT_LOCK:
+                sys.stdout.write("REQUEST %s %s\n" % (self.command, self.path))
+                sys.stdout.flush()
 
     def do_HEAD(self):
         self.handle_request(head=True)
@@ -94,7 +101,7 @@ class Handler(BaseHTTPRequestHandler):
             self.wfile.write(body)
 
     def handle_request(self, head):
-        self.log_message("")
+        self.note_request()
         parsed = urllib.parse.urlsplit(self.path)
         path = parsed.path
         query = urllib.parse.parse_qs(parsed.query)
@@ -192,8 +199,13 @@ class Handler(BaseHTTPRequestHandler):
 
     def route_gen_images(self, query, head):
         count = int_param(query, "count", 100, high=1_000_000)
-        src = urllib.parse.quote(query.get("src", ["/not-html"])[0], safe="/:?&=%").encode()
-        body = b"<!DOCTYPE html><html><body>" + (b'<img src="' + src + b'">') * count + b"</body></html>"
+        src = urllib.parse.quote(query.get("src", ["/not-html"])[0], safe="/:?&=%")
+        if query.get("distinct", ["0"])[0] == "1":
+            glue = "&" if "?" in src else "?"
+            tags = "".join('<img src="%s%si=%d">' % (src, glue, i) for i in range(count))
+        else:
+            tags = '<img src="%s">' % src * count
+        body = ("<!DOCTYPE html><html><body>" + tags + "</body></html>").encode()
         self.send_body(200, "text/html", body, head)
 
     def route_gen_huge_attr(self, query, head):
@@ -229,6 +241,9 @@ class Handler(BaseHTTPRequestHandler):
 
 class Server(ThreadingHTTPServer):
     daemon_threads = True
+    # The default backlog of 5 drops connection attempts of a client that
+    # opens many at once, which then retries only after a second.
+    request_queue_size = 128
 
     def handle_error(self, request, client_address):
         # A client that hangs up mid-body is the normal end of the hostile paths.
@@ -271,7 +286,8 @@ def main():
                 leave()
         threading.Thread(target=watch_stdin, daemon=True).start()
 
-    print("PORT", server.server_address[1], flush=True)
+    with OUTPUT_LOCK:
+        print("PORT", server.server_address[1], flush=True)
     try:
         server.serve_forever(poll_interval=0.2)
     except KeyboardInterrupt:

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
@@ -32,6 +33,27 @@ bool WaitForExit(pid_t pid, std::chrono::milliseconds grace)
     }
 }
 
+// The interpreter behind "python3". Version-manager shims cost seconds
+// per start, so the real executable is asked for once per test program.
+std::string Interpreter()
+{
+    if (const char* forced = std::getenv("QUILLORY_PYTHON"); forced && *forced)
+        return forced;
+    static const std::string resolved = [] {
+        std::string path;
+        if (FILE* p = popen("python3 -c 'import sys; print(sys.executable)' 2>/dev/null", "r")) {
+            char line[4096];
+            if (std::fgets(line, sizeof line, p))
+                path = line;
+            pclose(p);
+        }
+        while (!path.empty() && (path.back() == '\n' || path.back() == '\r'))
+            path.pop_back();
+        return !path.empty() && access(path.c_str(), X_OK) == 0 ? path : std::string("python3");
+    }();
+    return resolved;
+}
+
 } // namespace
 
 PythonServer::PythonServer(const std::filesystem::path& script, const std::vector<std::string>& args,
@@ -47,8 +69,7 @@ PythonServer::PythonServer(const std::filesystem::path& script, const std::vecto
         throw std::runtime_error("PythonServer: pipe failed");
     }
 
-    const char* python = std::getenv("QUILLORY_PYTHON");
-    std::vector<std::string> argvStrings { python && *python ? python : "python3", "-u", script.string() };
+    std::vector<std::string> argvStrings { Interpreter(), "-u", script.string() };
     argvStrings.insert(argvStrings.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& s : argvStrings)

@@ -24,7 +24,8 @@ namespace testsupport {
 class PythonServer {
 public:
     // Starts `python3 -u script args...` (the interpreter may be overridden
-    // by QUILLORY_PYTHON) and waits up to startTimeout for its "PORT" line.
+    // by QUILLORY_PYTHON; a "python3" shim is resolved to the real
+    // executable once) and waits up to startTimeout for its "PORT" line.
     // Throws std::runtime_error, with the server's words, when it does not
     // start; a gtest fixture's SetUp then fails the test clearly.
     PythonServer(const std::filesystem::path& script, const std::vector<std::string>& args,

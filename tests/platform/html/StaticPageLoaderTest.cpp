@@ -1,0 +1,653 @@
+// The static loader against the sample site served on loopback by two
+// servers (two origins), and against the site server's hostile paths.
+#include "platform/html/StaticPageLoader.h"
+#include "platform/html/Url.h"
+#include "tests/support/PythonServer.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+using namespace html;
+using testsupport::PythonServer;
+using testsupport::SourcePath;
+
+namespace {
+
+std::vector<std::string> SiteArgs(std::vector<std::string> extra = {})
+{
+    std::vector<std::string> args { "--root", SourcePath("sample/site").string(), "--lifetime", "600" };
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+}
+
+std::filesystem::path ServerScript()
+{
+    return SourcePath("tests/servers/site_server.py");
+}
+
+std::string Encode(std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : text) {
+        auto b = static_cast<unsigned char>(c);
+        if (std::isalnum(b) || c == '-' || c == '_' || c == '.') {
+            out.push_back(c);
+        } else {
+            out.push_back('%');
+            out.push_back(kHex[b >> 4]);
+            out.push_back(kHex[b & 15]);
+        }
+    }
+    return out;
+}
+
+const Document& FrameDocument(const Document& doc, std::size_t i)
+{
+    static const Document kEmpty;
+    if (i >= doc.frames->size() || !(*doc.frames)[i].DocumentOrNull()) {
+        ADD_FAILURE() << "frame " << i << " of " << doc.URL << " has no document";
+        return kEmpty;
+    }
+    return *(*doc.frames)[i].DocumentOrNull();
+}
+
+const Image* FindImage(const Document& doc, std::string_view alt)
+{
+    // The alt text is only in the element tree; pictures are matched by
+    // position against the IMG elements of the tree.
+    std::vector<const Node*> imgs;
+    std::vector<const Node*> stack { doc.documentElement.get() };
+    while (!stack.empty()) {
+        const Node* n = stack.back();
+        stack.pop_back();
+        if (!n)
+            continue;
+        if (n->nodeName == "IMG")
+            imgs.push_back(n);
+        for (auto it = n->childNodes.rbegin(); it != n->childNodes.rend(); ++it)
+            stack.push_back(it->get());
+    }
+    for (std::size_t i = 0; i < imgs.size() && i < doc.images->size(); ++i) {
+        const Attribute* a = imgs[i]->FindAttribute("alt");
+        if (a && a->nodeValue == alt)
+            return &(*doc.images)[i];
+    }
+    ADD_FAILURE() << "no picture with alt \"" << alt << "\" in " << doc.URL;
+    return nullptr;
+}
+
+std::size_t FileSize(const std::string& relative)
+{
+    return static_cast<std::size_t>(std::filesystem::file_size(SourcePath("sample/site/" + relative)));
+}
+
+std::string FileText(const std::string& relative)
+{
+    std::ifstream in(SourcePath("sample/site/" + relative), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+LoadOptions ShortLimits()
+{
+    LoadOptions o;
+    o.connectTimeout = std::chrono::milliseconds(1000);
+    o.transferTimeout = std::chrono::milliseconds(1000);
+    o.totalTimeout = std::chrono::milliseconds(20'000);
+    return o;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Two servers on the same folder: the second is the "other origin" that
+// the first one's pages name through @OTHER_ORIGIN@.
+class SampleSite : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_other = std::make_unique<PythonServer>(ServerScript(), SiteArgs());
+        s_site = std::make_unique<PythonServer>(ServerScript(), SiteArgs({ "--define", "OTHER_ORIGIN=" + s_other->BaseUrl() }));
+    }
+    static void TearDownTestSuite()
+    {
+        s_site.reset();
+        s_other.reset();
+    }
+    void SetUp() override { ASSERT_TRUE(s_site && s_other) << "the loopback servers did not start"; }
+
+    static std::string Url(const std::string& path) { return s_site->BaseUrl() + path; }
+    static std::string OtherUrl(const std::string& path) { return s_other->BaseUrl() + path; }
+
+    static std::unique_ptr<Document> MustLoad(const std::string& url, const LoadOptions& o = {})
+    {
+        LoadResult r = StaticPageLoader::Load(url, o);
+        EXPECT_TRUE(r.ok()) << url << ": " << r.error();
+        return r.ok() ? r.take() : std::make_unique<Document>();
+    }
+
+    static std::unique_ptr<PythonServer> s_site;
+    static std::unique_ptr<PythonServer> s_other;
+};
+
+std::unique_ptr<PythonServer> SampleSite::s_site;
+std::unique_ptr<PythonServer> SampleSite::s_other;
+
+TEST_F(SampleSite, FramesetPageOwnsItsFrameAndNestedFrameDocuments)
+{
+    auto doc = MustLoad(Url("/index.html"));
+    EXPECT_EQ(doc->URL, Url("/index.html"));
+    ASSERT_EQ(doc->frames->size(), 2u);
+    const Frame& main = (*doc->frames)[0];
+    ASSERT_TRUE(main.frameElement);
+    EXPECT_EQ(main.frameElement->src, "main.html");
+    EXPECT_FALSE(main.frameElement->isIFrame);
+    EXPECT_EQ(FrameDocument(*doc, 0).URL, Url("/main.html"));
+
+    const Document& nested = FrameDocument(*doc, 1);
+    EXPECT_EQ(nested.URL, Url("/frames/nested.html"));
+    ASSERT_EQ(nested.frames->size(), 2u);
+    EXPECT_EQ((*nested.frames)[0].frameElement->src, "left.html");
+    // The hosting element's src stays as written; the document address is encoded.
+    EXPECT_EQ((*nested.frames)[1].frameElement->src, "\xC3\xBC" "ber.html");
+    EXPECT_EQ(FrameDocument(nested, 1).URL, Url("/frames/%C3%BCber.html"));
+    const Image* inRight = FindImage(FrameDocument(nested, 1), "Gr\xC3\xB6\xC3\x9F" "e");
+    ASSERT_TRUE(inRight);
+    EXPECT_TRUE(*inRight->complete);
+}
+
+TEST_F(SampleSite, CrossOriginIframeIsRefusedSameOriginIframeIsRead)
+{
+    auto doc = MustLoad(Url("/main.html"));
+    ASSERT_EQ(doc->frames->size(), 2u);
+    const Frame& local = (*doc->frames)[0];
+    ASSERT_TRUE(local.frameElement);
+    EXPECT_TRUE(local.frameElement->isIFrame);
+    EXPECT_EQ(local.frameElement->src, "iframe.html");
+    ASSERT_TRUE(local.DocumentOrNull());
+    EXPECT_EQ(local.DocumentOrNull()->URL, Url("/iframe.html"));
+
+    const Frame& remote = (*doc->frames)[1];
+    EXPECT_FALSE(remote.document.ok());
+    EXPECT_EQ(remote.document.hr(), E_ACCESSDENIED);
+    EXPECT_EQ(remote.refusal, FrameRefusal::OtherOrigin);
+    ASSERT_TRUE(remote.frameElement);
+    EXPECT_EQ(remote.frameElement->src, OtherUrl("/other/page.html"));
+    EXPECT_NE(remote.note.find(OtherUrl("/other/page.html")), std::string::npos) << remote.note;
+}
+
+TEST_F(SampleSite, FrameRedirectedToAnotherOriginIsRefused)
+{
+    std::string hop = "/redirect?to=" + Encode(OtherUrl("/iframe.html"));
+    auto doc = MustLoad(Url("/gen/frames?count=1&src=" + Encode(hop)));
+    ASSERT_EQ(doc->frames->size(), 1u);
+    EXPECT_EQ((*doc->frames)[0].refusal, FrameRefusal::OtherOrigin);
+    EXPECT_EQ((*doc->frames)[0].document.hr(), E_ACCESSDENIED);
+}
+
+TEST_F(SampleSite, PageAddressIsTheOneAfterRedirects)
+{
+    auto doc = MustLoad(Url("/redirect?to=/iframe.html"));
+    EXPECT_EQ(doc->URL, Url("/iframe.html"));
+    // Relative addresses resolve against the final address.
+    ASSERT_EQ(doc->images->size(), 1u);
+    EXPECT_EQ(*(*doc->images)[0].href, Url("/frames/corner.png"));
+    EXPECT_TRUE(*(*doc->images)[0].complete);
+}
+
+TEST_F(SampleSite, PicturesAreCompleteOnlyWhenFetchedAndReallyPictures)
+{
+    auto doc = MustLoad(Url("/main.html"));
+    struct Case {
+        const char* alt;
+        bool complete;
+        const char* mime;
+    } cases[] = {
+        { "logo", true, "GIF Image" },
+        { "photo", true, "JPEG Image" },
+        { "icon", true, "PNG Image" },
+        { "banner", true, "WebP Image" },
+        { "button", true, "Bitmap Image" },
+        { "site icon", true, "Icon" },
+        { "from the second origin", true, "GIF Image" },
+        { "missing", false, "" },
+        { "no source at all", false, "" },
+        { "text named like a picture", false, "" },
+        { "cut short", false, "" },
+    };
+    for (const Case& c : cases) {
+        const Image* img = FindImage(*doc, c.alt);
+        ASSERT_TRUE(img) << c.alt;
+        EXPECT_TRUE(img->complete.ok());
+        EXPECT_EQ(*img->complete, c.complete) << c.alt;
+        EXPECT_EQ(*img->mimeType, c.mime) << c.alt;
+    }
+    // A fetched body has its byte count even when it is no picture; a
+    // failed fetch has none.
+    EXPECT_EQ(*FindImage(*doc, "logo")->fileSize, std::to_string(FileSize("images/logo.gif")));
+    EXPECT_EQ(*FindImage(*doc, "text named like a picture")->fileSize, std::to_string(FileSize("images/not-a-picture.gif")));
+    EXPECT_EQ(*FindImage(*doc, "missing")->fileSize, "");
+    const Image* noSrc = FindImage(*doc, "no source at all");
+    EXPECT_TRUE(noSrc->src.ok());
+    EXPECT_EQ(*noSrc->src, "");
+    EXPECT_EQ(*noSrc->fileSize, "");
+}
+
+TEST_F(SampleSite, PictureSizeComesFromAttributesElseFromTheHeader)
+{
+    auto doc = MustLoad(Url("/main.html"));
+    auto size = [&](const char* alt) {
+        const Image* img = FindImage(*doc, alt);
+        return img ? std::make_pair(*img->width, *img->height) : std::make_pair(-1, -1);
+    };
+    EXPECT_EQ(size("logo"), std::make_pair(88, 31));
+    EXPECT_EQ(size("photo"), std::make_pair(60, 40)); // both attributes, picture is 120x80
+    EXPECT_EQ(size("the same logo, half as wide"), std::make_pair(44, 16)); // height kept in proportion
+    EXPECT_EQ(size("icon"), std::make_pair(32, 32));
+    EXPECT_EQ(size("banner"), std::make_pair(64, 16));
+    EXPECT_EQ(size("button"), std::make_pair(24, 12));
+    EXPECT_EQ(size("site icon"), std::make_pair(16, 16));
+    EXPECT_EQ(size("missing"), std::make_pair(10, 10));
+    EXPECT_EQ(size("text named like a picture"), std::make_pair(0, 0));
+}
+
+TEST_F(SampleSite, DuplicatedPicturesAreListedTwiceButFetchedOnce)
+{
+    PythonServer logged(ServerScript(), SiteArgs({ "--log-requests" }));
+    LoadResult r = StaticPageLoader::Load(logged.BaseUrl() + "/main.html");
+    ASSERT_TRUE(r.ok()) << r.error();
+    int logoEntries = 0;
+    for (const Image& img : *r.document().images)
+        logoEntries += *img.src == "images/logo.gif";
+    EXPECT_EQ(logoEntries, 2);
+
+    int logoFetches = 0;
+    int sizeFetches = 0;
+    while (auto line = logged.ReadLine(std::chrono::milliseconds(300))) {
+        logoFetches += *line == "REQUEST GET /images/logo.gif";
+        sizeFetches += *line == "REQUEST GET /images/bilder/gr%C3%B6%C3%9Fe.gif";
+    }
+    EXPECT_EQ(logoFetches, 1);
+    // Written encoded and as typed, it is one address.
+    EXPECT_EQ(sizeFetches, 1);
+}
+
+TEST_F(SampleSite, NonAsciiPictureAddressesAreEncodedAsUtf8)
+{
+    auto doc = MustLoad(Url("/main.html"));
+    const Image* encoded = FindImage(*doc, "Gr\xC3\xB6\xC3\x9F" "e, encoded");
+    const Image* typed = FindImage(*doc, "Gr\xC3\xB6\xC3\x9F" "e, as typed");
+    ASSERT_TRUE(encoded && typed);
+    EXPECT_EQ(*typed->src, "images/bilder/gr\xC3\xB6\xC3\x9F" "e.gif"); // as written
+    EXPECT_EQ(*typed->href, Url("/images/bilder/gr%C3%B6%C3%9Fe.gif"));
+    EXPECT_EQ(*encoded->href, *typed->href);
+    EXPECT_TRUE(*typed->complete);
+    EXPECT_EQ(*typed->width, 10);
+}
+
+TEST_F(SampleSite, StyleSheetsInDocumentOrderWithTheirText)
+{
+    auto doc = MustLoad(Url("/main.html"));
+    ASSERT_EQ(doc->styleSheets->size(), 4u); // the icon link is no stylesheet
+    const auto& sheets = *doc->styleSheets;
+    EXPECT_EQ(*sheets[0].href, "css/site.css");
+    EXPECT_EQ(*sheets[0].cssText, FileText("css/site.css"));
+    EXPECT_EQ(*sheets[1].href, "css/print.css");
+    EXPECT_EQ(*sheets[1].cssText, FileText("css/print.css"));
+    EXPECT_EQ(*sheets[2].href, "css/missing.css");
+    EXPECT_EQ(*sheets[2].cssText, ""); // a sheet that failed to load is empty
+    EXPECT_EQ(*sheets[3].href, "");
+    EXPECT_NE(sheets[3].cssText->find("p > a[href^=\"http\"]"), std::string::npos) << *sheets[3].cssText;
+}
+
+TEST_F(SampleSite, ScriptsInlineExternalAndEmpty)
+{
+    auto doc = MustLoad(Url("/main.html"));
+    ASSERT_EQ(doc->scripts->size(), 4u);
+    const auto& s = *doc->scripts;
+    EXPECT_EQ(*s[0].src, "");
+    EXPECT_EQ(*s[0].text, "var ready = 1 < 2 && \"yes\" !== 'no';");
+    EXPECT_EQ(*s[1].src, "scripts/app.js");
+    EXPECT_EQ(*s[1].text, ""); // the text property is the inline code, not the file
+    EXPECT_EQ(*s[2].src, "scripts/empty.js");
+    EXPECT_EQ(*s[3].src, "");
+    EXPECT_EQ(*s[3].text, "");
+}
+
+TEST_F(SampleSite, EmbeddedControlsAreCountedOncePerObject)
+{
+    auto doc = MustLoad(Url("/main.html"));
+    ASSERT_TRUE(doc->embeddedControls.ok());
+    std::vector<std::pair<ControlKind, std::string>> got;
+    for (const EmbeddedControl& c : *doc->embeddedControls)
+        got.emplace_back(c.kind, c.source.ok() ? *c.source : "<no answer>");
+    std::vector<std::pair<ControlKind, std::string>> want {
+        { ControlKind::Flash, "media/intro.swf" },      // <object> with its twin <embed> inside
+        { ControlKind::Flash, "media/intro.swf" },      // a lone <embed>, by extension
+        { ControlKind::QuickTime, "media/clip.mov" },
+        { ControlKind::RealPlayer, "media/song.rm" },
+        { ControlKind::RealPlayer, "<no answer>" },     // a console without a source
+        { ControlKind::MediaPlayer, "media/talk.wmv" }, // FileName param
+        { ControlKind::MediaPlayer, "media/talk.wmv" }, // a lone <embed>, by type
+    };
+    EXPECT_EQ(got, want);
+}
+
+TEST_F(SampleSite, ElementTreeUsesBrowserNodeNamesAndSpecifiedAttributes)
+{
+    auto doc = MustLoad(Url("/main.html"));
+    ASSERT_TRUE(doc->documentElement);
+    const Node& html = *doc->documentElement;
+    EXPECT_EQ(html.nodeName, "HTML");
+    ASSERT_TRUE(html.FindAttribute("lang"));
+    EXPECT_EQ(html.FindAttribute("lang")->nodeValue, "en");
+    EXPECT_TRUE(html.FindAttribute("lang")->specified);
+
+    std::vector<std::string> names;
+    for (const auto& c : html.childNodes)
+        names.push_back(c->nodeName);
+    EXPECT_EQ(names, (std::vector<std::string> { "HEAD", "#text", "BODY" }));
+
+    const Node& body = *html.childNodes.back();
+    bool comment = false;
+    const Node* odd = nullptr;
+    for (const auto& c : body.childNodes) {
+        comment = comment || c->nodeName == "#comment";
+        if (c->nodeName == "DIV")
+            odd = c.get();
+    }
+    EXPECT_TRUE(comment);
+    ASSERT_TRUE(odd);
+    std::vector<std::string> attrs;
+    for (const Attribute& a : odd->attributes)
+        attrs.push_back(a.nodeName + "=" + a.nodeValue);
+    EXPECT_EQ(attrs, (std::vector<std::string> { "1col=first", "[bind]=value", "@click=go()", "data-ok=fine" }));
+}
+
+TEST_F(SampleSite, SelfFramingPageStopsAtTheDepthLimit)
+{
+    LoadOptions o;
+    o.maxFrameDepth = 3;
+    auto doc = MustLoad(Url("/self.html"), o);
+    const Document* d = doc.get();
+    int levels = 0;
+    while (d && d->frames->size() == 1 && (*d->frames)[0].DocumentOrNull()) {
+        d = (*d->frames)[0].DocumentOrNull();
+        ++levels;
+    }
+    EXPECT_EQ(levels, 3);
+    ASSERT_TRUE(d);
+    ASSERT_EQ(d->frames->size(), 1u);
+    const Frame& last = (*d->frames)[0];
+    EXPECT_EQ(last.refusal, FrameRefusal::DepthLimit);
+    EXPECT_EQ(last.document.hr(), E_ABORT);
+    ASSERT_TRUE(last.frameElement);
+    EXPECT_EQ(last.frameElement->src, "self.html");
+}
+
+TEST_F(SampleSite, NetworkPageCannotReadLocalFiles)
+{
+    std::string local = FileUrlFromPath(SourcePath("sample/site/images/logo.gif"));
+    auto doc = MustLoad(Url("/gen/images?count=1&src=" + Encode(local)));
+    ASSERT_EQ(doc->images->size(), 1u);
+    EXPECT_FALSE(*(*doc->images)[0].complete);
+    EXPECT_EQ(*(*doc->images)[0].fileSize, "");
+
+    auto framed = MustLoad(Url("/gen/frames?count=1&src=" + Encode(FileUrlFromPath(SourcePath("sample/site/iframe.html")))));
+    ASSERT_EQ(framed->frames->size(), 1u);
+    EXPECT_FALSE((*framed->frames)[0].DocumentOrNull());
+}
+
+TEST_F(SampleSite, RedirectIntoLocalFilesIsRefused)
+{
+    std::string target = FileUrlFromPath(SourcePath("sample/site/main.html"));
+    LoadResult r = StaticPageLoader::Load(Url("/redirect?to=" + Encode(target)));
+    ASSERT_FALSE(r.ok());
+    EXPECT_NE(r.error().find("cannot load"), std::string::npos) << r.error();
+}
+
+TEST_F(SampleSite, LoadErrorsAreClearOneLineTexts)
+{
+    struct Case {
+        std::string input;
+        std::string expected;
+    } cases[] = {
+        { Url("/status/404"), "HTTP status 404 (Not Found)" },
+        { Url("/status/500"), "HTTP status 500" },
+        { Url("/not-html"), "not an HTML document: " + Url("/not-html") + " is image/gif" },
+        { Url("/redirect-loop"), "more than 10 redirects" },
+        { "http://[::1", "malformed address" },
+        { "gopher://127.0.0.1/x", "unsupported address scheme \"gopher\"" },
+        { "/no/such/page.html", "no such file: /no/such/page.html" },
+        { SourcePath("sample/site").string(), "not a file" },
+        { "", "no address given" },
+    };
+    for (const Case& c : cases) {
+        LoadResult r = StaticPageLoader::Load(c.input, ShortLimits());
+        ASSERT_FALSE(r.ok()) << c.input;
+        EXPECT_NE(r.error().find(c.expected), std::string::npos) << c.input << " -> " << r.error();
+        EXPECT_EQ(r.error().find('\n'), std::string::npos) << r.error();
+    }
+}
+
+TEST(StaticPageLoader, UnreachableHostIsReported)
+{
+    // A port that was just free: nothing listens there.
+    std::optional<int> port;
+    {
+        PythonServer gone(ServerScript(), { "--lifetime", "30" });
+        port = gone.port();
+    }
+    LoadResult r = StaticPageLoader::Load("http://127.0.0.1:" + std::to_string(*port) + "/", ShortLimits());
+    ASSERT_FALSE(r.ok());
+    EXPECT_NE(r.error().find("cannot reach host"), std::string::npos) << r.error();
+}
+
+TEST(StaticPageLoader, PlainFilePathLoadsLikeItsFileAddress)
+{
+    std::string path = SourcePath("sample/site/main.html").string();
+    LoadResult byPath = StaticPageLoader::Load(path);
+    ASSERT_TRUE(byPath.ok()) << byPath.error();
+    const Document& doc = byPath.document();
+    EXPECT_EQ(doc.URL, FileUrlFromPath(path));
+    EXPECT_EQ(doc.images->size(), 14u);
+    EXPECT_TRUE(*(*doc.images)[0].complete);
+    EXPECT_EQ(*(*doc.images)[0].width, 88);
+    EXPECT_EQ(*(*doc.styleSheets)[0].cssText, FileText("css/site.css"));
+    // Unreplaced, the second origin's placeholder is a missing local page.
+    ASSERT_EQ(doc.frames->size(), 2u);
+    EXPECT_TRUE((*doc.frames)[0].DocumentOrNull());
+    EXPECT_EQ((*doc.frames)[1].refusal, FrameRefusal::LoadFailed);
+
+    LoadResult byUrl = StaticPageLoader::Load(FileUrlFromPath(path));
+    ASSERT_TRUE(byUrl.ok()) << byUrl.error();
+    EXPECT_EQ(byUrl.document().URL, doc.URL);
+}
+
+TEST(StaticPageLoader, FilePathWithSpacesAndNonAsciiName)
+{
+    testsupport::TempDir dir;
+    std::filesystem::path page = dir / "m\xC3\xA4rz seite.html";
+    std::filesystem::copy_file(SourcePath("sample/site/images/icon.png"), dir / "b i.png");
+    std::ofstream(page) << "<html><body><img src=\"b%20i.png\"><img src=\"b i.png\"></body></html>";
+    LoadResult r = StaticPageLoader::Load(page.string());
+    ASSERT_TRUE(r.ok()) << r.error();
+    EXPECT_NE(r.document().URL.find("m%C3%A4rz%20seite.html"), std::string::npos) << r.document().URL;
+    ASSERT_EQ(r.document().images->size(), 2u);
+    EXPECT_TRUE(*(*r.document().images)[0].complete);
+    EXPECT_TRUE(*(*r.document().images)[1].complete);
+}
+
+// Hostile servers: every case ends, within its configured limits, with a
+// clear outcome.
+class HostileServer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_server = std::make_unique<PythonServer>(ServerScript(), SiteArgs()); }
+    static void TearDownTestSuite() { s_server.reset(); }
+    void SetUp() override { ASSERT_TRUE(s_server) << "the loopback server did not start"; }
+    static std::string Url(const std::string& path) { return s_server->BaseUrl() + path; }
+    static std::unique_ptr<PythonServer> s_server;
+};
+
+std::unique_ptr<PythonServer> HostileServer::s_server;
+
+TEST_F(HostileServer, PageThatNeverAnswersTimesOut)
+{
+    auto start = std::chrono::steady_clock::now();
+    LoadResult r = StaticPageLoader::Load(Url("/never-answers"), ShortLimits());
+    ASSERT_FALSE(r.ok());
+    EXPECT_NE(r.error().find("no complete answer within 1 s"), std::string::npos) << r.error();
+    EXPECT_LT(SecondsSince(start), 10.0);
+}
+
+TEST_F(HostileServer, FramesAndPicturesThatNeverAnswerLeaveThePageLoaded)
+{
+    auto start = std::chrono::steady_clock::now();
+    LoadResult frames = StaticPageLoader::Load(Url("/gen/frames?count=12&src=/never-answers%3Fa"), ShortLimits());
+    ASSERT_TRUE(frames.ok()) << frames.error();
+    for (const Frame& f : *frames.document().frames) {
+        EXPECT_EQ(f.refusal, FrameRefusal::LoadFailed);
+        EXPECT_NE(f.note.find("no complete answer"), std::string::npos) << f.note;
+    }
+    LoadResult pictures = StaticPageLoader::Load(Url("/gen/images?count=12&src=/never-answers"), ShortLimits());
+    ASSERT_TRUE(pictures.ok()) << pictures.error();
+    for (const Image& img : *pictures.document().images)
+        EXPECT_FALSE(*img.complete);
+    EXPECT_LT(SecondsSince(start), 20.0);
+}
+
+TEST_F(HostileServer, LoadDeadlineAbandonsWhatIsStillPending)
+{
+    LoadOptions o;
+    o.transferTimeout = std::chrono::seconds(60);
+    o.totalTimeout = std::chrono::milliseconds(1500);
+    o.maxParallel = 2;
+    auto start = std::chrono::steady_clock::now();
+    // Distinct addresses, so every picture is its own transfer; two at a
+    // time, most are still queued when the time is up.
+    LoadResult r = StaticPageLoader::Load(Url("/gen/images?count=10&distinct=1&src=/never-answers"), o);
+    ASSERT_TRUE(r.ok()) << r.error();
+    EXPECT_LT(SecondsSince(start), 15.0);
+    for (const Image& img : *r.document().images)
+        EXPECT_FALSE(*img.complete);
+    ASSERT_FALSE(r.document().notes.empty());
+    EXPECT_NE(r.document().notes.back().find("time limit"), std::string::npos) << r.document().notes.back();
+}
+
+TEST_F(HostileServer, EndlessPageStopsAtTheDocumentCap)
+{
+    LoadOptions o = ShortLimits();
+    o.transferTimeout = std::chrono::seconds(30);
+    o.maxDocumentBytes = 1 << 20;
+    LoadResult r = StaticPageLoader::Load(Url("/huge"), o);
+    ASSERT_FALSE(r.ok());
+    EXPECT_NE(r.error().find("larger than 1048576 bytes"), std::string::npos) << r.error();
+}
+
+TEST_F(HostileServer, EndlessPictureStopsAtTheResourceCap)
+{
+    LoadOptions o = ShortLimits();
+    o.transferTimeout = std::chrono::seconds(30);
+    o.maxResourceBytes = 256 << 10;
+    LoadResult r = StaticPageLoader::Load(Url("/gen/images?count=3&src=" + Encode("/huge?type=image/gif&length=1")), o);
+    ASSERT_TRUE(r.ok()) << r.error();
+    ASSERT_EQ(r.document().images->size(), 3u);
+    for (const Image& img : *r.document().images) {
+        EXPECT_FALSE(*img.complete);
+        EXPECT_EQ(*img.fileSize, "");
+    }
+}
+
+TEST_F(HostileServer, ByteBudgetStopsFurtherTransfers)
+{
+    LoadOptions o = ShortLimits();
+    o.maxTotalBytes = 100'000;
+    o.maxParallel = 1;
+    LoadResult r = StaticPageLoader::Load(Url("/gen/images?count=5&distinct=1&src=" + Encode("/bytes?n=40000")), o);
+    ASSERT_TRUE(r.ok()) << r.error();
+    // The page and two bodies fit in the budget; the third would not.
+    int fetched = 0;
+    for (const Image& img : *r.document().images)
+        fetched += *img.fileSize == "40000";
+    EXPECT_EQ(fetched, 2);
+}
+
+TEST_F(HostileServer, ThousandsOfFramesStopAtTheFrameLimit)
+{
+    LoadOptions o = ShortLimits();
+    o.maxFrames = 10;
+    std::string inner = "/gen/frames?count=2000&src=/not-html";
+    LoadResult r = StaticPageLoader::Load(Url("/gen/frames?count=2000&src=" + Encode(inner)), o);
+    ASSERT_TRUE(r.ok()) << r.error();
+    const Document& doc = r.document();
+    ASSERT_EQ(doc.frames->size(), 2000u);
+    int loaded = 0;
+    int limited = 0;
+    std::vector<const Document*> stack { &doc };
+    while (!stack.empty()) {
+        const Document* d = stack.back();
+        stack.pop_back();
+        for (const Frame& f : *d->frames) {
+            if (const Document* c = f.DocumentOrNull()) {
+                ++loaded;
+                stack.push_back(c);
+            }
+            limited += f.refusal == FrameRefusal::FrameLimit;
+        }
+    }
+    EXPECT_EQ(loaded, 10);
+    EXPECT_EQ(limited, 2000 - 10 + 10 * 2000);
+    EXPECT_NE(doc.notes.front().find("more than 10 frames"), std::string::npos) << doc.notes.front();
+}
+
+TEST_F(HostileServer, DeeplyNestedPageIsFlattenedAndCut)
+{
+    LoadOptions o = ShortLimits();
+    o.maxElementDepth = 100;
+    LoadResult r = StaticPageLoader::Load(Url("/gen/deep?depth=300000"), o);
+    ASSERT_TRUE(r.ok()) << r.error();
+    std::size_t depth = 0;
+    std::vector<std::pair<const Node*, std::size_t>> stack { { r.document().documentElement.get(), 1 } };
+    while (!stack.empty()) {
+        auto [n, d] = stack.back();
+        stack.pop_back();
+        if (n->IsElement())
+            depth = std::max(depth, d);
+        for (const auto& c : n->childNodes)
+            stack.push_back({ c.get(), d + 1 });
+    }
+    EXPECT_LE(depth, 100u);
+    EXPECT_GE(depth, 90u);
+    ASSERT_FALSE(r.document().notes.empty());
+    EXPECT_NE(r.document().notes.front().find("flattened"), std::string::npos) << r.document().notes.front();
+}
+
+TEST_F(HostileServer, HugeAttributeIsKeptWhole)
+{
+    LoadResult r = StaticPageLoader::Load(Url("/gen/huge-attr?bytes=3000000"), ShortLimits());
+    ASSERT_TRUE(r.ok()) << r.error();
+    const Node& body = *r.document().documentElement->childNodes.back();
+    ASSERT_FALSE(body.childNodes.empty());
+    const Attribute* big = body.childNodes.front()->FindAttribute("data-x");
+    ASSERT_TRUE(big);
+    EXPECT_EQ(big->nodeValue.size(), 3000000u);
+}
+
+TEST_F(HostileServer, SlowPageWithinItsTimeIsRead)
+{
+    LoadOptions o = ShortLimits();
+    o.transferTimeout = std::chrono::seconds(10);
+    LoadResult r = StaticPageLoader::Load(Url("/slow?bytes=4&delay=0.1"), o);
+    // Four spaces are a text/html page without elements of its own.
+    ASSERT_TRUE(r.ok()) << r.error();
+    EXPECT_EQ(r.document().documentElement->nodeName, "HTML");
+}
+
+} // namespace
