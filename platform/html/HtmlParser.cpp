@@ -441,7 +441,7 @@ ParseResult HtmlParser::Parse(std::string_view utf8, std::string_view documentUr
     page.document = std::make_unique<Document>();
     page.document->URL = std::string(documentUrl);
     std::string base(documentUrl);
-    if (const char* baseHref = FindBaseHref(output->document)) {
+    if (const char* baseHref = FindBaseHref(output->root)) {
         if (std::optional<std::string> resolved = ResolveUrl(documentUrl, baseHref))
             base = *resolved;
     }

@@ -1,0 +1,86 @@
+// Which control a browser would embed for given <object>/<embed> markup,
+// and what its one source property answers.
+#include "platform/html/ControlRecognizer.h"
+
+#include <gtest/gtest.h>
+
+using namespace html;
+
+namespace {
+
+ControlMarkup Object(std::vector<std::pair<std::string, std::string>> attrs,
+                     std::vector<std::pair<std::string, std::string>> params = {})
+{
+    return ControlMarkup { "OBJECT", std::move(attrs), std::move(params) };
+}
+
+ControlMarkup Embed(std::vector<std::pair<std::string, std::string>> attrs)
+{
+    return ControlMarkup { "EMBED", std::move(attrs), {} };
+}
+
+TEST(ControlRecognizer, ClassIdsInEveryWrittenForm)
+{
+    EXPECT_EQ(RecognizeControl(Object({ { "classid", "clsid:D27CDB6E-AE6D-11cf-96B8-444553540000" } })), ControlKind::Flash);
+    EXPECT_EQ(RecognizeControl(Object({ { "classid", " CLSID:{02BF25D5-8C17-4B23-BC80-D3488ABDDC6B} " } })), ControlKind::QuickTime);
+    EXPECT_EQ(RecognizeControl(Object({ { "classid", "clsid:cfcdaa03-8be4-11cf-b84b-0020afbbccfa" } })), ControlKind::RealPlayer);
+    EXPECT_EQ(RecognizeControl(Object({ { "classid", "clsid:22D6F312-B0F6-11D0-94AB-0080C74C7E95" } })), ControlKind::MediaPlayer);
+    EXPECT_EQ(RecognizeControl(Object({ { "classid", "clsid:6BF52A52-394A-11d3-B153-00C04F79FAA6" } })), ControlKind::MediaPlayer);
+}
+
+TEST(ControlRecognizer, AForeignClassIdWinsOverTypeAndExtension)
+{
+    // The browser instantiates the named class; it is not a Flash player
+    // whatever the markup says it plays.
+    EXPECT_EQ(RecognizeControl(Object({ { "classid", "clsid:8AD9C840-044E-11D1-B3E9-00805F499D93" },
+                                        { "type", "application/x-shockwave-flash" },
+                                        { "data", "m.swf" } })),
+              ControlKind::Unknown);
+}
+
+TEST(ControlRecognizer, TypesWithParametersAndExtensionsWithQueries)
+{
+    EXPECT_EQ(RecognizeControl(Embed({ { "type", "Video/QuickTime; codecs=x" } })), ControlKind::QuickTime);
+    EXPECT_EQ(RecognizeControl(Embed({ { "type", "audio/x-pn-realaudio-plugin" } })), ControlKind::RealPlayer);
+    EXPECT_EQ(RecognizeControl(Embed({ { "type", "video/x-ms-wmv" } })), ControlKind::MediaPlayer);
+    EXPECT_EQ(RecognizeControl(Embed({ { "src", "clips/a.MOV?x=1#t" } })), ControlKind::QuickTime);
+    EXPECT_EQ(RecognizeControl(Embed({ { "src", "live.ram" } })), ControlKind::RealPlayer);
+    EXPECT_EQ(RecognizeControl(Embed({ { "src", "list.asx" } })), ControlKind::MediaPlayer);
+    EXPECT_EQ(RecognizeControl(Object({ { "data", "intro.swf" } })), ControlKind::Flash);
+    EXPECT_EQ(RecognizeControl(Object({}, { { "movie", "intro.swf" } })), ControlKind::Flash);
+    EXPECT_EQ(RecognizeControl(Embed({ { "src", "swf.html" } })), ControlKind::Unknown);
+    EXPECT_EQ(RecognizeControl(Embed({ { "src", "dir.swf/page" } })), ControlKind::Unknown);
+}
+
+TEST(ControlRecognizer, EachKindReadsItsOwnSourceInItsOwnOrder)
+{
+    EmbeddedControl flash = MakeControl(Object({ { "classid", "clsid:D27CDB6E-AE6D-11cf-96B8-444553540000" }, { "data", "d.swf" } },
+                                               { { "SRC", "s.swf" }, { "Movie", " m.swf " } }));
+    EXPECT_EQ(*flash.source, "m.swf");
+
+    EmbeddedControl qt = MakeControl(Embed({ { "type", "video/quicktime" }, { "src", "poster.mov" }, { "qtsrc", "rtsp://h/real.mov" } }));
+    EXPECT_EQ(*qt.source, "rtsp://h/real.mov"); // QuickTime plays qtsrc over src
+
+    EmbeddedControl wmp7 = MakeControl(Object({ { "classid", "clsid:6BF52A52-394A-11d3-B153-00C04F79FAA6" } }, { { "URL", "talk.wmv" } }));
+    EXPECT_EQ(*wmp7.source, "talk.wmv");
+    EmbeddedControl wmp64 = MakeControl(Object({ { "classid", "clsid:22D6F312-B0F6-11D0-94AB-0080C74C7E95" } },
+                                               { { "url", "u.wmv" }, { "FILENAME", "f.wmv" } }));
+    EXPECT_EQ(*wmp64.source, "f.wmv");
+}
+
+TEST(ControlRecognizer, RealPlayerWithoutSourceAnswersNothingOthersAnswerEmpty)
+{
+    EmbeddedControl console = MakeControl(Object({ { "classid", "clsid:CFCDAA03-8BE4-11cf-B84B-0020AFBBCCFA" } },
+                                                 { { "controls", "ControlPanel" } }));
+    EXPECT_EQ(console.kind, ControlKind::RealPlayer);
+    EXPECT_FALSE(console.source.ok());
+
+    EmbeddedControl flash = MakeControl(Object({ { "classid", "clsid:D27CDB6E-AE6D-11cf-96B8-444553540000" } }));
+    EXPECT_TRUE(flash.source.ok());
+    EXPECT_EQ(*flash.source, "");
+    EXPECT_TRUE(flash.Answers(ControlKind::Flash));
+    EXPECT_FALSE(flash.Answers(ControlKind::MediaPlayer));
+    EXPECT_EQ(flash.classId, "clsid:D27CDB6E-AE6D-11cf-96B8-444553540000");
+}
+
+} // namespace

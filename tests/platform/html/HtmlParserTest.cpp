@@ -1,0 +1,266 @@
+// The HTML parser's model: node names, attributes, collections, base
+// addresses and its bounds, without any network.
+#include "platform/html/HtmlParser.h"
+#include "platform/html/NestingLimiter.h"
+
+#include <gtest/gtest.h>
+
+using namespace html;
+
+namespace {
+
+constexpr const char* kBase = "http://site.test/dir/page.html";
+
+ParsedPage MustParse(std::string_view text, const ParseLimits& limits = {})
+{
+    ParseResult r = HtmlParser::Parse(text, kBase, limits);
+    EXPECT_TRUE(r) << r.error;
+    if (!r) {
+        ParsedPage empty;
+        empty.document = std::make_unique<Document>();
+        return empty;
+    }
+    return std::move(*r.page);
+}
+
+std::vector<std::string> ChildNames(const Node& n)
+{
+    std::vector<std::string> names;
+    for (const auto& c : n.childNodes)
+        names.push_back(c->nodeName);
+    return names;
+}
+
+const Node& Body(const Document& doc)
+{
+    return *doc.documentElement->childNodes.back();
+}
+
+std::size_t TreeDepth(const Node& root)
+{
+    std::size_t depth = 0;
+    std::vector<std::pair<const Node*, std::size_t>> stack { { &root, 1 } };
+    while (!stack.empty()) {
+        auto [n, d] = stack.back();
+        stack.pop_back();
+        depth = std::max(depth, d);
+        for (const auto& c : n->childNodes)
+            stack.push_back({ c.get(), d + 1 });
+    }
+    return depth;
+}
+
+TEST(HtmlParserTree, NodeNamesAreUpperCaseTagsAndHashNames)
+{
+    ParsedPage p = MustParse("<!DOCTYPE html><html><head><title>t</title></head><body><!--note-->text<p>x</p>"
+                             "<my-Widget></my-Widget><svg></svg><o:p>office</o:p></body></html>");
+    const Document& doc = *p.document;
+    ASSERT_TRUE(doc.documentElement);
+    EXPECT_EQ(doc.documentElement->nodeName, "HTML");
+    EXPECT_EQ(ChildNames(*doc.documentElement), (std::vector<std::string> { "HEAD", "BODY" }));
+    EXPECT_EQ(ChildNames(Body(doc)), (std::vector<std::string> { "#comment", "#text", "P", "MY-WIDGET", "SVG", "O:P" }));
+    EXPECT_EQ(Body(doc).childNodes[0]->nodeValue, "note");
+    EXPECT_EQ(Body(doc).childNodes[1]->nodeValue, "text");
+    EXPECT_FALSE(Body(doc).childNodes[1]->IsElement());
+}
+
+TEST(HtmlParserTree, ImpliedElementsExistLikeInABrowser)
+{
+    ParsedPage p = MustParse("just text");
+    EXPECT_EQ(ChildNames(*p.document->documentElement), (std::vector<std::string> { "HEAD", "BODY" }));
+    EXPECT_EQ(ChildNames(Body(*p.document)), (std::vector<std::string> { "#text" }));
+}
+
+TEST(HtmlParserTree, AttributeNamesLowerCasedValuesDecodedAllSpecified)
+{
+    ParsedPage p = MustParse("<body><div CLASS=\"A&amp;B\" Data-X='1' 1col=\"q\" title=caf&eacute;>x</div></body>");
+    const Node& div = *Body(*p.document).childNodes[0];
+    ASSERT_EQ(div.attributes.size(), 4u);
+    EXPECT_EQ(div.attributes[0].nodeName, "class");
+    EXPECT_EQ(div.attributes[0].nodeValue, "A&B");
+    EXPECT_EQ(div.attributes[1].nodeName, "data-x");
+    EXPECT_EQ(div.attributes[2].nodeName, "1col");
+    EXPECT_EQ(div.attributes[3].nodeValue, "caf\xC3\xA9");
+    for (const Attribute& a : div.attributes)
+        EXPECT_TRUE(a.specified);
+    EXPECT_EQ(div.FindAttribute("title"), &div.attributes[3]);
+    EXPECT_EQ(div.FindAttribute("missing"), nullptr);
+}
+
+TEST(HtmlParserTree, TemplateContentIsNotPartOfTheDocument)
+{
+    ParsedPage p = MustParse("<body><template><img src=\"t.gif\"><iframe src=\"t.html\"></iframe></template></body>");
+    EXPECT_TRUE(p.document->images->empty());
+    EXPECT_TRUE(p.document->frames->empty());
+    EXPECT_TRUE(Body(*p.document).childNodes[0]->childNodes.empty());
+}
+
+TEST(HtmlParserCollections, PicturesKeepSrcAsWrittenAndResolveHref)
+{
+    ParsedPage p = MustParse("<img src=\"img/a.gif#x\" width=\"20px\" height=\"50%\"><img src=\"\"><img>"
+                             "<img src=\" //cdn.test/b.png \"><image src=\"c.gif\">");
+    const auto& images = *p.document->images;
+    ASSERT_EQ(images.size(), 5u); // <image> is parsed as <img>
+    EXPECT_EQ(*images[0].src, "img/a.gif#x");
+    EXPECT_EQ(*images[0].href, "http://site.test/dir/img/a.gif#x");
+    EXPECT_EQ(p.images[0].url, "http://site.test/dir/img/a.gif");
+    EXPECT_EQ(p.images[0].widthAttribute, 20);
+    EXPECT_FALSE(p.images[0].heightAttribute); // a percentage needs a layout
+    EXPECT_EQ(*images[1].src, "");
+    EXPECT_EQ(p.images[1].url, "");
+    EXPECT_EQ(*images[2].src, "");
+    EXPECT_EQ(p.images[2].url, "");
+    EXPECT_EQ(*images[3].href, "http://cdn.test/b.png");
+    EXPECT_EQ(*images[4].href, "http://site.test/dir/c.gif");
+}
+
+TEST(HtmlParserCollections, BaseHrefChangesResolutionNotTheWrittenSrc)
+{
+    ParsedPage p = MustParse("<head><base href=\"/other/\"></head><body><img src=\"a.gif\">"
+                             "<iframe src=\"f.html\"></iframe></body>");
+    EXPECT_EQ(*(*p.document->images)[0].src, "a.gif");
+    EXPECT_EQ(*(*p.document->images)[0].href, "http://site.test/other/a.gif");
+    EXPECT_EQ(p.frameUrls[0], "http://site.test/other/f.html");
+    EXPECT_EQ(p.document->URL, kBase); // the document keeps its own address
+}
+
+TEST(HtmlParserCollections, StylesAndLinkedSheetsInDocumentOrder)
+{
+    ParsedPage p = MustParse("<head><link rel=\"Alternate StyleSheet\" href=\"a.css\"><style>p{}</style>"
+                             "<link rel=\"icon\" href=\"i.ico\"><link rel=\"stylesheet\" href=\"  \">"
+                             "<link rel=\"stylesheet\" href=\"../b.css\"></head>");
+    const auto& sheets = *p.document->styleSheets;
+    ASSERT_EQ(sheets.size(), 3u);
+    EXPECT_EQ(*sheets[0].href, "a.css");
+    EXPECT_EQ(p.styleSheetUrls[0], "http://site.test/dir/a.css");
+    EXPECT_EQ(*sheets[1].href, "");
+    EXPECT_EQ(*sheets[1].cssText, "p{}");
+    EXPECT_EQ(p.styleSheetUrls[1], "");
+    EXPECT_EQ(*sheets[2].href, "../b.css");
+    EXPECT_EQ(p.styleSheetUrls[2], "http://site.test/b.css");
+}
+
+TEST(HtmlParserCollections, ScriptTextIsRawInlineCode)
+{
+    ParsedPage p = MustParse("<script>if (a < b && c > d) { x = \"</p>\"; }</script><script src=\"s.js\"> </script>");
+    const auto& scripts = *p.document->scripts;
+    ASSERT_EQ(scripts.size(), 2u);
+    EXPECT_EQ(*scripts[0].text, "if (a < b && c > d) { x = \"</p>\"; }");
+    EXPECT_EQ(*scripts[1].src, "s.js");
+    EXPECT_EQ(*scripts[1].text, " ");
+}
+
+TEST(HtmlParserCollections, FramesOfFramesetsAndIframesWithSrcAsWritten)
+{
+    ParsedPage p = MustParse("<frameset><frame src=\"a.html\"><frame><frameset><frame src=\"b.html#top\">"
+                             "</frameset></frameset>");
+    const auto& frames = *p.document->frames;
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[0].frameElement->src, "a.html");
+    EXPECT_FALSE(frames[0].frameElement->isIFrame);
+    EXPECT_EQ(frames[1].frameElement->src, "");
+    EXPECT_EQ(p.frameUrls[1], "");
+    EXPECT_EQ(frames[2].frameElement->src, "b.html#top");
+    EXPECT_EQ(p.frameUrls[2], "http://site.test/dir/b.html#top");
+
+    ParsedPage i = MustParse("<body><iframe src=\"x.html\"></iframe><frame src=\"ignored.html\"></body>");
+    ASSERT_EQ(i.document->frames->size(), 1u); // a <frame> outside a frameset is dropped by the parser
+    EXPECT_TRUE((*i.document->frames)[0].frameElement->isIFrame);
+}
+
+TEST(HtmlParserControls, EmbedInsideARecognisedObjectIsTheSameControl)
+{
+    ParsedPage p = MustParse(
+        "<object classid=\"clsid:D27CDB6E-AE6D-11cf-96B8-444553540000\"><param name=\"Movie\" value=\"m.swf\">"
+        "<embed src=\"m.swf\" type=\"application/x-shockwave-flash\"></object>"
+        "<object classid=\"clsid:{8AD9C840-044E-11D1-B3E9-00805F499D93}\"><embed src=\"n.swf\"></object>"
+        "<object type=\"text/html\" data=\"inner.html\"><embed src=\"clip.mov\"></object>"
+        "<embed src=\"tune.mid\">");
+    const auto& controls = *p.document->embeddedControls;
+    ASSERT_EQ(controls.size(), 5u);
+    EXPECT_EQ(controls[0].kind, ControlKind::Flash);
+    EXPECT_EQ(*controls[0].source, "m.swf");
+    EXPECT_EQ(controls[0].tagName, "OBJECT");
+    // Another ActiveX control is a plug-in of its own; its fallback content
+    // holds a Flash <embed> that counts by itself.
+    EXPECT_EQ(controls[1].kind, ControlKind::Unknown);
+    EXPECT_EQ(controls[2].kind, ControlKind::Flash);
+    EXPECT_EQ(*controls[2].source, "n.swf");
+    // An <object> showing a page is no plug-in; its fallback QuickTime embed is.
+    EXPECT_EQ(controls[3].kind, ControlKind::QuickTime);
+    EXPECT_EQ(controls[3].tagName, "EMBED");
+    EXPECT_EQ(controls[4].kind, ControlKind::Unknown);
+    EXPECT_FALSE(controls[4].Answers(ControlKind::Unknown));
+}
+
+TEST(HtmlParserBounds, DeepNestingIsFlattenedAndTheTreeCut)
+{
+    std::string page = "<body>";
+    for (int i = 0; i < 5000; ++i)
+        page += "<div>";
+    page += "<img src=\"deep.gif\">";
+    ParseLimits limits;
+    limits.maxElementDepth = 64;
+    ParsedPage p = MustParse(page, limits);
+    EXPECT_LE(TreeDepth(*p.document->documentElement), 64u + 1); // + a text or element leaf at the cut
+    ASSERT_EQ(p.document->images->size(), 1u); // collections still see everything
+    ASSERT_FALSE(p.document->notes.empty());
+    EXPECT_NE(p.document->notes[0].find("flattened"), std::string::npos);
+}
+
+TEST(HtmlParserBounds, MemoryBudgetEndsAParseWithAnError)
+{
+    std::string page;
+    for (int i = 0; i < 20000; ++i)
+        page += "<span class=\"c\">text</span>";
+    ParseLimits limits;
+    limits.maxParserMemory = 256 << 10;
+    ParseResult r = HtmlParser::Parse(page, kBase, limits);
+    ASSERT_FALSE(r);
+    EXPECT_NE(r.error.find("too complex to parse"), std::string::npos) << r.error;
+}
+
+TEST(HtmlParserBounds, TimeBudgetEndsAParseWithAnError)
+{
+    std::string page;
+    for (int i = 0; i < 20000; ++i)
+        page += "<span>t</span>";
+    ParseLimits limits;
+    limits.maxParseTime = std::chrono::milliseconds(0);
+    ParseResult r = HtmlParser::Parse(page, kBase, limits);
+    ASSERT_FALSE(r);
+    EXPECT_NE(r.error.find("0 ms"), std::string::npos) << r.error;
+}
+
+TEST(HtmlParserBounds, DimensionsFollowTheHtmlIntegerRules)
+{
+    EXPECT_EQ(HtmlParser::ParseDimension("120"), 120);
+    EXPECT_EQ(HtmlParser::ParseDimension("  64px"), 64);
+    EXPECT_EQ(HtmlParser::ParseDimension("+7"), 7);
+    EXPECT_EQ(HtmlParser::ParseDimension("12.5"), 12);
+    EXPECT_EQ(HtmlParser::ParseDimension("99999999999999"), INT32_MAX);
+    EXPECT_FALSE(HtmlParser::ParseDimension("50%"));
+    EXPECT_FALSE(HtmlParser::ParseDimension("-3"));
+    EXPECT_FALSE(HtmlParser::ParseDimension("wide"));
+    EXPECT_FALSE(HtmlParser::ParseDimension(""));
+}
+
+TEST(NestingLimiter, OrdinaryPagesPassUnchanged)
+{
+    std::string page = "<ul>";
+    for (int i = 0; i < 3000; ++i)
+        page += "<li><p>item <b>bold</b> <br> <img src=x>"; // unclosed li/p never build depth
+    page += "</ul><script>for (;;) { document.write('<div><div><div>') }</script><!-- <div><div> -->";
+    NestingLimitResult r = LimitNesting(page, 16);
+    EXPECT_EQ(r.droppedTags, 0u);
+    EXPECT_EQ(r.text, page);
+}
+
+TEST(NestingLimiter, TagsBeyondTheLimitAreDroppedWithTheirEndTags)
+{
+    NestingLimitResult r = LimitNesting("<div><section><span a='>'>x</span></section></div>", 2);
+    EXPECT_EQ(r.droppedTags, 2u);
+    EXPECT_EQ(r.text, "<div><section>x</section></div>");
+}
+
+} // namespace
