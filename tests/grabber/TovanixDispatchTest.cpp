@@ -1,0 +1,477 @@
+// The scripting contract as a browser's script engine sees it: names to
+// identifiers, and Invoke with every kind of argument the engine can pass.
+#include "tests/grabber/GrabberFixture.h"
+
+#include "grabber/TovanixTypeInfo.h"
+
+#include <map>
+
+using namespace grabbertest;
+
+namespace {
+
+enum : DISPID {
+    kGrab = 1, kRootFolder = 3, kGrabFlash = 4, kGrabImage = 5, kExit = 6, kShowHelp = 7, kAutoClose = 8,
+    kShowOptions = 9, kShowAbout = 10, kGrabQT = 11, kGrabRP = 12, kGrabMP = 13, kGrabCSS = 14,
+    kGrabScript = 15, kSave = 16, kGetData = 17, kLoadText = 18, kSaveInplace = 19, kSelectAll = 20,
+    kIsSaved = 21, kBrowseForFolder = 22, kSetDlgSize = 23, kSetData = 24, kCreateXmlDom = 25,
+    kStartDownloading = 26, kCheckSavedUrl = 27,
+};
+
+const std::map<std::u16string, DISPID> kAllNames = {
+    { u"Grab", 1 }, { u"RootFolder", 3 }, { u"get_RootFolder", 3 }, { u"put_RootFolder", 3 },
+    { u"GrabFlash", 4 }, { u"get_GrabFlash", 4 }, { u"put_GrabFlash", 4 },
+    { u"GrabImage", 5 }, { u"get_GrabImage", 5 }, { u"put_GrabImage", 5 },
+    { u"Exit", 6 }, { u"ShowHelp", 7 }, { u"AutoClose", 8 }, { u"get_AutoClose", 8 }, { u"put_AutoClose", 8 },
+    { u"ShowOptions", 9 }, { u"ShowAbout", 10 },
+    { u"GrabQT", 11 }, { u"get_GrabQT", 11 }, { u"put_GrabQT", 11 },
+    { u"GrabRP", 12 }, { u"get_GrabRP", 12 }, { u"put_GrabRP", 12 },
+    { u"GrabMP", 13 }, { u"get_GrabMP", 13 }, { u"put_GrabMP", 13 },
+    { u"GrabCSS", 14 }, { u"get_GrabCSS", 14 }, { u"put_GrabCSS", 14 },
+    { u"GrabScript", 15 }, { u"get_GrabScript", 15 }, { u"put_GrabScript", 15 },
+    { u"Save", 16 }, { u"GetData", 17 }, { u"LoadText", 18 }, { u"SaveInplace", 19 },
+    { u"SelectAll", 20 }, { u"get_SelectAll", 20 }, { u"put_SelectAll", 20 },
+    { u"IsSaved", 21 }, { u"get_IsSaved", 21 }, { u"BrowseForFolder", 22 }, { u"SetDlgSize", 23 },
+    { u"SetData", 24 }, { u"CreateXmlDom", 25 }, { u"StartDownloading", 26 }, { u"CheckSavedUrl", 27 },
+};
+
+HRESULT IdsOf(IDispatch* d, std::vector<std::u16string> names, std::vector<DISPID>& ids)
+{
+    std::vector<OLECHAR*> ptrs;
+    for (auto& n : names)
+        ptrs.push_back(n.data());
+    ids.assign(names.size(), 12345);
+    return d->GetIDsOfNames(GUID_NULL, ptrs.data(), static_cast<UINT>(ptrs.size()), 0, ids.data());
+}
+
+std::u16string Upper(std::u16string s)
+{
+    for (auto& c : s)
+        if (c >= u'a' && c <= u'z')
+            c = static_cast<char16_t>(c - u'a' + u'A');
+    return s;
+}
+
+class TovanixDispatch : public GrabberTest {
+protected:
+    // Runs `body` with the grab dialog open, through dispatch only.
+    void WithDialogOpen(const std::function<void(IDispatch*)>& body)
+    {
+        auto object = NewObject();
+        bool ran = false;
+        GrabWith(object, "http://example.test/page.html", [&](ui::Dialog& d) {
+            body(object.get());
+            ran = true;
+            d.PostClose();
+        });
+        ASSERT_TRUE(ran);
+    }
+};
+
+// ---- GetIDsOfNames ----------------------------------------------------
+
+TEST_F(TovanixDispatch, EveryOneOfTheFortySevenNamesGivesItsIdentifier)
+{
+    auto object = NewObject();
+    ASSERT_EQ(kAllNames.size(), 47u);
+    for (const auto& [name, id] : kAllNames) {
+        std::vector<DISPID> ids;
+        ASSERT_EQ(IdsOf(object.get(), { name }, ids), S_OK) << Bstr(name).Utf8();
+        EXPECT_EQ(ids[0], id) << Bstr(name).Utf8();
+    }
+}
+
+TEST_F(TovanixDispatch, NamesMatchInAnyLetterCase)
+{
+    auto object = NewObject();
+    for (const auto& [name, id] : kAllNames) {
+        std::vector<DISPID> ids;
+        std::u16string lower = name;
+        for (auto& c : lower)
+            if (c >= u'A' && c <= u'Z')
+                c = static_cast<char16_t>(c - u'A' + u'a');
+        ASSERT_EQ(IdsOf(object.get(), { lower, Upper(name) }, ids), S_OK) << Bstr(name).Utf8();
+        EXPECT_EQ(ids[0], id);
+        EXPECT_EQ(ids[1], id);
+    }
+}
+
+TEST_F(TovanixDispatch, UnknownNamesAndNearMissesAreRefused)
+{
+    auto object = NewObject();
+    // Accessor prefixes exist only for read-and-write properties and IsSaved;
+    // methods never get them, IsSaved never gets a setter.
+    for (std::u16string bad : { u"Unknown", u"put_IsSaved", u"get_Grab", u"put_Save", u"get_Exit",
+             u"RootFolder ", u"", u"GrabFlash\u0130", u"set_GrabFlash", u"DebugMode" }) {
+        std::vector<DISPID> ids;
+        EXPECT_EQ(IdsOf(object.get(), { bad }, ids), DISP_E_UNKNOWNNAME) << Bstr(bad).Utf8();
+    }
+}
+
+TEST_F(TovanixDispatch, FirstUnknownNameStopsFillingLaterSlots)
+{
+    auto object = NewObject();
+    std::vector<DISPID> ids;
+    EXPECT_EQ(IdsOf(object.get(), { u"rootfolder", u"Nope", u"Exit" }, ids), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(ids[0], 3);
+    EXPECT_EQ(ids[1], DISPID_UNKNOWN);
+    EXPECT_EQ(ids[2], 12345) << "names after the unknown one are not looked up";
+}
+
+// ---- Invoke: dispatch errors -----------------------------------------
+
+TEST_F(TovanixDispatch, MissingParametersAndTooManyArgumentsAreRefusedFirst)
+{
+    auto object = NewObject();
+    Variant result = Variant::FromI4(7);
+    EXPECT_EQ(object->Invoke(kExit, GUID_NULL, 0, DISPATCH_METHOD, nullptr, &result, nullptr, nullptr),
+        DISP_E_BADVARTYPE);
+    // Five arguments, even to an unknown member, are too many before anything else.
+    Call five { 99, DISPATCH_METHOD, {} };
+    for (int i = 0; i < 5; ++i)
+        five.args.push_back(Variant::FromI4(i));
+    EXPECT_EQ(Invoke(object.get(), five).hr, DISP_E_BADPARAMCOUNT);
+}
+
+TEST_F(TovanixDispatch, ResultIsEmptiedEvenWhenTheCallFails)
+{
+    auto object = NewObject();
+    DISPPARAMS none;
+    VARIANT result;
+    result.vt = VT_I4;
+    result.lVal = 99;
+    EXPECT_EQ(object->Invoke(2, GUID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(result.vt, VT_EMPTY);
+    result.vt = VT_I4;
+    EXPECT_EQ(object->Invoke(kIsSaved, GUID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr), E_PENDING);
+    EXPECT_EQ(result.vt, VT_EMPTY) << "a failed operation leaves the result empty";
+}
+
+TEST_F(TovanixDispatch, NamedArgumentsOtherThanOnePropertyPutAreRefused)
+{
+    auto object = NewObject();
+    Variant arg = Variant::FromBool(true);
+    DISPID named[2] = { DISPID_PROPERTYPUT, 0 };
+    DISPPARAMS p;
+    p.rgvarg = &arg;
+    p.cArgs = 1;
+    p.rgdispidNamedArgs = named;
+    p.cNamedArgs = 2;
+    EXPECT_EQ(object->Invoke(kGrabFlash, GUID_NULL, 0, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr, nullptr), DISP_E_NONAMEDARGS);
+    named[0] = 0;
+    p.cNamedArgs = 1;
+    EXPECT_EQ(object->Invoke(kGrabFlash, GUID_NULL, 0, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr, nullptr), DISP_E_NONAMEDARGS);
+    p.rgdispidNamedArgs = nullptr;
+    EXPECT_EQ(object->Invoke(kGrabFlash, GUID_NULL, 0, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr, nullptr), DISP_E_NONAMEDARGS);
+    // Named arguments are checked before the member is looked up.
+    named[0] = 5;
+    p.rgdispidNamedArgs = named;
+    EXPECT_EQ(object->Invoke(2, GUID_NULL, 0, DISPATCH_METHOD, &p, nullptr, nullptr, nullptr), DISP_E_NONAMEDARGS);
+    // The one accepted form reaches the member (which wants the dialog).
+    named[0] = DISPID_PROPERTYPUT;
+    EXPECT_EQ(object->Invoke(kGrabFlash, GUID_NULL, 0, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr, nullptr), E_PENDING);
+}
+
+TEST_F(TovanixDispatch, IdentifiersOutsideTheTableAreNotFound)
+{
+    auto object = NewObject();
+    for (DISPID id : { 2, 0, -1, -3, 28, 1000, 0x7FFFFFFF }) {
+        EXPECT_EQ(Invoke(object.get(), { id }).hr, DISP_E_MEMBERNOTFOUND) << id;
+        EXPECT_EQ(Invoke(object.get(), { id, DISPATCH_PROPERTYGET }).hr, DISP_E_MEMBERNOTFOUND) << id;
+    }
+}
+
+TEST_F(TovanixDispatch, MethodsTakeExactlyTheirArgumentCountWhateverTheFlags)
+{
+    auto object = NewObject();
+    // Save takes two in-arguments.
+    EXPECT_EQ(Invoke(object.get(), { kSave, DISPATCH_METHOD, { Str("u") } }).hr, DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(Invoke(object.get(), { kSave, DISPATCH_METHOD, { Str("u"), Str("t"), Str("x") } }).hr, DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(Invoke(object.get(), { kSave, DISPATCH_METHOD, { Str("u"), Str("t") } }).hr, E_PENDING);
+    // A method is called even with property flags or none at all.
+    EXPECT_EQ(Invoke(object.get(), { kSave, DISPATCH_PROPERTYGET, { Str("u"), Str("t") } }).hr, E_PENDING);
+    EXPECT_EQ(Invoke(object.get(), { kSave, 0, { Str("u"), Str("t") } }).hr, E_PENDING);
+    EXPECT_EQ(Invoke(object.get(), { kExit, DISPATCH_METHOD, { Str("extra") } }).hr, DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(Invoke(object.get(), { kSetDlgSize, DISPATCH_METHOD, { Variant::FromI4(1) } }).hr, DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(Invoke(object.get(), { kSaveInplace, DISPATCH_METHOD, { Str("a"), Str("b"), Str("c"), Str("d") } }).hr,
+        DISP_E_BADPARAMCOUNT);
+}
+
+TEST_F(TovanixDispatch, PropertiesNeedAGetOrPutFlagAndTheRightCount)
+{
+    auto object = NewObject();
+    EXPECT_EQ(Invoke(object.get(), { kGrabFlash, DISPATCH_METHOD }).hr, DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(Invoke(object.get(), { kRootFolder, 0 }).hr, DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(Invoke(object.get(), { kGrabFlash, DISPATCH_PROPERTYGET, { Variant::FromBool(true) } }).hr, DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(Invoke(object.get(), { kGrabFlash, DISPATCH_PROPERTYPUT }).hr, DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(Invoke(object.get(), { kGrabFlash, DISPATCH_PROPERTYPUT, { Variant::FromBool(true), Variant::FromBool(true) } }).hr,
+        DISP_E_BADPARAMCOUNT);
+    // Get wins when both flags are set: a put's one argument is then one too many.
+    EXPECT_EQ(Invoke(object.get(), { kGrabFlash, DISPATCH_PROPERTYGET | DISPATCH_PROPERTYPUT, { Variant::FromBool(true) } }).hr,
+        DISP_E_BADPARAMCOUNT);
+    // IsSaved is read whatever the flags say, with no arguments.
+    EXPECT_EQ(Invoke(object.get(), { kIsSaved, DISPATCH_PROPERTYPUT, { Variant::FromBool(true) } }).hr, DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(Invoke(object.get(), { kIsSaved, 0 }).hr, E_PENDING);
+}
+
+TEST_F(TovanixDispatch, ArgumentsThatCannotBeConvertedNameTheirIndex)
+{
+    auto object = NewObject();
+    // Save(url, type): arguments reversed, so type is index 0, url index 1.
+    auto r = Invoke(object.get(), { kSave, DISPATCH_METHOD, { Variant::FromError(1), Str("type") } });
+    EXPECT_EQ(r.hr, DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(r.argErr, 1u);
+    r = Invoke(object.get(), { kSave, DISPATCH_METHOD, { Str("url"), Variant::FromError(1) } });
+    EXPECT_EQ(r.hr, DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(r.argErr, 0u);
+    // SetDlgSize(dX, dY) with text that is no number.
+    r = Invoke(object.get(), { kSetDlgSize, DISPATCH_METHOD, { Variant::FromI4(5), Str("wide") } });
+    EXPECT_EQ(r.hr, DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(r.argErr, 0u);
+    // A number out of range is a failed conversion too, not an overflow.
+    Variant big;
+    big.vt = VT_R8;
+    big.dblVal = 1e12;
+    r = Invoke(object.get(), { kGetData, DISPATCH_METHOD, { big } });
+    EXPECT_EQ(r.hr, DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(r.argErr, 0u);
+    // Grab wants a dispatch: a number is refused, nothing is shown.
+    r = Invoke(object.get(), { kGrab, DISPATCH_METHOD, { Variant::FromI4(3) } });
+    EXPECT_EQ(r.hr, DISP_E_TYPEMISMATCH);
+    EXPECT_TRUE(view->MessageBoxes().empty());
+    // Without puArgErr nothing is written anywhere.
+    Variant bad = Variant::FromError(1);
+    DISPPARAMS p;
+    p.rgvarg = &bad;
+    p.cArgs = 1;
+    EXPECT_EQ(object->Invoke(kCheckSavedUrl, GUID_NULL, 0, DISPATCH_METHOD, &p, nullptr, nullptr, nullptr), DISP_E_TYPEMISMATCH);
+}
+
+TEST_F(TovanixDispatch, ByReferenceArgumentsOfTheDeclaredTypeOrVariantAreFollowed)
+{
+    auto object = NewObject();
+    // CheckSavedUrl needs no dialog: by-reference BSTR and by-reference variant.
+    BSTR url = SysAllocString(u"http://x/");
+    VARIANT byrefBstr;
+    byrefBstr.vt = VT_BYREF | VT_BSTR;
+    byrefBstr.pbstrVal = &url;
+    DISPPARAMS p;
+    p.rgvarg = &byrefBstr;
+    p.cArgs = 1;
+    Variant result;
+    EXPECT_EQ(object->Invoke(kCheckSavedUrl, GUID_NULL, 0, DISPATCH_METHOD, &p, &result, nullptr, nullptr), S_OK);
+    EXPECT_EQ(result.vt, VT_UI4);
+
+    Variant inner = Variant::FromI4(800);
+    VARIANT byrefVariant;
+    byrefVariant.vt = VT_BYREF | VT_VARIANT;
+    byrefVariant.pvarVal = &inner;
+    VARIANT args[2] = { byrefVariant, byrefVariant }; // dY, dX
+    p.rgvarg = args;
+    p.cArgs = 2;
+    EXPECT_EQ(object->Invoke(kSetDlgSize, GUID_NULL, 0, DISPATCH_METHOD, &p, nullptr, nullptr, nullptr), S_OK);
+
+    // A reference to a value of another type is not converted.
+    LONG number = 5;
+    VARIANT byrefI4;
+    byrefI4.vt = VT_BYREF | VT_I4;
+    byrefI4.plVal = &number;
+    p.rgvarg = &byrefI4;
+    p.cArgs = 1;
+    UINT argErr = 77;
+    EXPECT_EQ(object->Invoke(kCheckSavedUrl, GUID_NULL, 0, DISPATCH_METHOD, &p, nullptr, nullptr, &argErr), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(argErr, 0u);
+    // A variant reference is followed once: a reference to a reference of
+    // another type is refused; so is a null reference.
+    VARIANT viaVariant;
+    viaVariant.vt = VT_BYREF | VT_VARIANT;
+    viaVariant.pvarVal = &byrefI4;
+    p.rgvarg = &viaVariant;
+    EXPECT_EQ(object->Invoke(kCheckSavedUrl, GUID_NULL, 0, DISPATCH_METHOD, &p, nullptr, nullptr, &argErr), DISP_E_TYPEMISMATCH);
+    viaVariant.pvarVal = nullptr;
+    EXPECT_EQ(object->Invoke(kCheckSavedUrl, GUID_NULL, 0, DISPATCH_METHOD, &p, nullptr, nullptr, &argErr), DISP_E_TYPEMISMATCH);
+    byrefBstr.pbstrVal = nullptr;
+    p.rgvarg = &byrefBstr;
+    EXPECT_EQ(object->Invoke(kCheckSavedUrl, GUID_NULL, 0, DISPATCH_METHOD, &p, nullptr, nullptr, &argErr), DISP_E_TYPEMISMATCH);
+    SysFreeString(url);
+}
+
+// ---- Invoke: results and conversions with the dialog open ---------------
+
+TEST_F(TovanixDispatch, ResultsCarryTheirDeclaredTypes)
+{
+    WithDialogOpen([](IDispatch* d) {
+        auto flag = Get(d, kGrabFlash);
+        EXPECT_EQ(flag.hr, S_OK);
+        EXPECT_EQ(flag.result.vt, VT_BOOL);
+        EXPECT_EQ(flag.result.boolVal, VARIANT_TRUE);
+        auto folder = Get(d, kRootFolder);
+        EXPECT_EQ(folder.result.vt, VT_BSTR);
+        auto saved = Invoke(d, { kSave, DISPATCH_METHOD, { Str("http://a/"), Str("img") } });
+        EXPECT_EQ(saved.result.vt, VT_I4);
+        EXPECT_EQ(saved.result.lVal, 0);
+        auto isSaved = Invoke(d, { kIsSaved, DISPATCH_METHOD });
+        EXPECT_EQ(isSaved.hr, S_OK);
+        EXPECT_EQ(isSaved.result.vt, VT_BOOL);
+        EXPECT_EQ(isSaved.result.boolVal, VARIANT_FALSE);
+        auto state = Invoke(d, { kCheckSavedUrl, DISPATCH_METHOD, { Str("http://a/") } });
+        EXPECT_EQ(state.result.vt, VT_UI4);
+        EXPECT_EQ(state.result.ulVal, 0u);
+        auto dom = Invoke(d, { kCreateXmlDom, DISPATCH_METHOD });
+        EXPECT_EQ(dom.result.vt, VT_DISPATCH);
+        EXPECT_NE(dom.result.pdispVal, nullptr);
+        auto put = Put(d, kGrabCSS, Variant::FromBool(false));
+        EXPECT_EQ(put.hr, S_OK);
+        EXPECT_EQ(put.result.vt, VT_EMPTY) << "a setter gives nothing back";
+        auto exitCall = Invoke(d, { kExit });
+        EXPECT_EQ(exitCall.result.vt, VT_EMPTY);
+    });
+}
+
+TEST_F(TovanixDispatch, NumberOneThroughDispatchStoresOnWhileADirectOneStoresOff)
+{
+    auto object = NewObject();
+    VARIANT_BOOL viaDispatch = 0, direct = 0, directTrue = 0;
+    GrabWith(object, "http://example.test/", [&](ui::Dialog& dlg) {
+        EXPECT_EQ(Put(object.get(), kGrabFlash, Variant::FromI4(1)).hr, S_OK);
+        object->get_GrabFlash(&viaDispatch);
+        EXPECT_EQ(object->put_GrabFlash(1), S_OK);
+        object->get_GrabFlash(&direct);
+        EXPECT_EQ(object->put_GrabFlash(VARIANT_TRUE), S_OK);
+        object->get_GrabFlash(&directTrue);
+        dlg.PostClose();
+    });
+    EXPECT_EQ(viaDispatch, VARIANT_TRUE);
+    EXPECT_EQ(direct, VARIANT_FALSE);
+    EXPECT_EQ(directTrue, VARIANT_TRUE);
+}
+
+TEST_F(TovanixDispatch, ScriptValuesConvertToFlagsAsAutomationDoes)
+{
+    WithDialogOpen([](IDispatch* d) {
+        struct Case {
+            Variant value;
+            VARIANT_BOOL expected;
+        };
+        Variant zeroReal;
+        zeroReal.vt = VT_R8;
+        zeroReal.dblVal = 0.0;
+        std::vector<Case> cases;
+        cases.push_back({ Variant::FromI4(0), VARIANT_FALSE });
+        cases.push_back({ Variant::FromI4(-5), VARIANT_TRUE });
+        cases.push_back({ Str("true"), VARIANT_TRUE });
+        cases.push_back({ Str("False"), VARIANT_FALSE });
+        cases.push_back({ Str("2"), VARIANT_TRUE });
+        cases.push_back({ zeroReal, VARIANT_FALSE });
+        for (const auto& c : cases) {
+            ASSERT_EQ(Put(d, kSelectAll, c.value).hr, S_OK);
+            auto got = Get(d, kSelectAll);
+            EXPECT_EQ(got.result.boolVal, c.expected);
+        }
+        auto r = Put(d, kSelectAll, Str("maybe"));
+        EXPECT_EQ(r.hr, DISP_E_TYPEMISMATCH);
+        EXPECT_EQ(r.argErr, 0u);
+    });
+}
+
+TEST_F(TovanixDispatch, EveryFlagPropertyReachesItsOwnSetting)
+{
+    auto object = NewObject();
+    const std::vector<std::pair<DISPID, std::uint8_t CTovanixSettings::*>> flags = {
+        { kGrabFlash, &CTovanixSettings::GrabFlash }, { kGrabImage, &CTovanixSettings::GrabPictures },
+        { kAutoClose, &CTovanixSettings::AutoClose }, { kGrabQT, &CTovanixSettings::GrabQuickTime },
+        { kGrabRP, &CTovanixSettings::GrabRealPlayer }, { kGrabMP, &CTovanixSettings::GrabMediaPlayer },
+        { kGrabCSS, &CTovanixSettings::GrabCSS }, { kGrabScript, &CTovanixSettings::GrabScripts },
+        { kSelectAll, &CTovanixSettings::SelectAll },
+    };
+    GrabWith(object, "http://example.test/", [&](ui::Dialog& dlg) {
+        for (const auto& [id, member] : flags) {
+            // Turn exactly one flag over and check nothing else moved.
+            const CTovanixSettings before = Impl(object).Settings();
+            const bool wasOn = before.*member != 0;
+            ASSERT_EQ(Put(object.get(), id, Variant::FromBool(!wasOn)).hr, S_OK);
+            const CTovanixSettings after = Impl(object).Settings();
+            EXPECT_EQ(after.*member, wasOn ? 0 : 1) << id;
+            for (const auto& [otherId, other] : flags) {
+                if (otherId != id) {
+                    EXPECT_EQ(after.*other, before.*other) << id << " moved " << otherId;
+                }
+            }
+            EXPECT_EQ(Get(object.get(), id).result.boolVal, wasOn ? VARIANT_FALSE : VARIANT_TRUE);
+        }
+        dlg.PostClose();
+    });
+}
+
+TEST_F(TovanixDispatch, EveryMemberThatNeedsTheDialogAnswersPendingWithoutIt)
+{
+    auto object = NewObject();
+    const std::vector<Call> calls = {
+        { kRootFolder, DISPATCH_PROPERTYGET }, { kRootFolder, DISPATCH_PROPERTYPUT, { Str("/tmp") }, true },
+        { kGrabFlash, DISPATCH_PROPERTYGET }, { kGrabImage, DISPATCH_PROPERTYGET }, { kExit }, { kShowHelp },
+        { kAutoClose, DISPATCH_PROPERTYGET }, { kShowOptions }, { kShowAbout }, { kGrabQT, DISPATCH_PROPERTYGET },
+        { kGrabRP, DISPATCH_PROPERTYGET }, { kGrabMP, DISPATCH_PROPERTYGET }, { kGrabCSS, DISPATCH_PROPERTYGET },
+        { kGrabScript, DISPATCH_PROPERTYGET }, { kSave, DISPATCH_METHOD, { Str("u"), Str("t") } },
+        { kGetData, DISPATCH_METHOD, { Variant::FromI4(0) } }, { kLoadText, DISPATCH_METHOD, { Str("u") } },
+        { kSaveInplace, DISPATCH_METHOD, { Str("u"), Str("t"), Str("v") } }, { kSelectAll, DISPATCH_PROPERTYGET },
+        { kSelectAll, DISPATCH_PROPERTYPUT, { Variant::FromBool(false) }, true }, { kIsSaved, DISPATCH_PROPERTYGET },
+        { kBrowseForFolder }, { kSetData, DISPATCH_METHOD, { Variant::FromI4(0), Str("x") } },
+    };
+    const CTovanixSettings before = Impl(object).Settings();
+    for (const auto& c : calls) {
+        auto r = Invoke(object.get(), c);
+        EXPECT_EQ(r.hr, E_PENDING) << "member " << c.id;
+        EXPECT_EQ(r.result.vt, VT_EMPTY) << "member " << c.id;
+    }
+    EXPECT_TRUE(Impl(object).SaveSet().empty());
+    EXPECT_EQ(Impl(object).Settings().SelectAll, before.SelectAll);
+    EXPECT_EQ(Impl(object).Settings().RootFolder, before.RootFolder);
+    EXPECT_TRUE(view->MessageBoxes().empty());
+    EXPECT_TRUE(view->FolderBrowserTitles().empty());
+}
+
+// ---- Type information ----------------------------------------------------
+
+TEST_F(TovanixDispatch, TypeInformationNamesTheSameMembers)
+{
+    auto object = NewObject();
+    UINT count = 0;
+    EXPECT_EQ(object->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    ITypeInfo* info = nullptr;
+    EXPECT_EQ(object->GetTypeInfo(1, 0, &info), DISP_E_BADINDEX);
+    EXPECT_EQ(info, nullptr);
+    ASSERT_EQ(object->GetTypeInfo(0, 0, &info), S_OK);
+    GUID guid;
+    EXPECT_EQ(info->GetGuid(&guid), S_OK);
+    EXPECT_EQ(guid, IID_ITovanix);
+    const OLECHAR* names[] = { u"saveinplace", u"VALUE", u"url" };
+    MEMBERID ids[3] = {};
+    EXPECT_EQ(info->GetIDsOfNames(names, 3, ids), S_OK);
+    EXPECT_EQ(ids[0], 19);
+    EXPECT_EQ(ids[1], 2);
+    EXPECT_EQ(ids[2], 0);
+    BSTR got[4] = {};
+    UINT n = 0;
+    ASSERT_EQ(info->GetNames(16, got, 4, &n), S_OK);
+    ASSERT_EQ(n, 3u);
+    EXPECT_EQ(Bstr::Attach(got[0]).Utf8(), "Save");
+    EXPECT_EQ(Bstr::Attach(got[1]).Utf8(), "url");
+    EXPECT_EQ(Bstr::Attach(got[2]).Utf8(), "type");
+    EXPECT_EQ(info->GetNames(2, got, 4, &n), TYPE_E_ELEMENTNOTFOUND);
+    info->Release();
+
+    auto classInfo = ComPtr<ITovanix>(object).As<IProvideClassInfo>();
+    ASSERT_TRUE(classInfo);
+    ITypeInfo* coclass = nullptr;
+    ASSERT_EQ(classInfo->GetClassInfo(&coclass), S_OK);
+    EXPECT_EQ(coclass->GetGuid(&guid), S_OK);
+    EXPECT_EQ(guid, CLSID_Tovanix);
+    ITypeInfo* again = nullptr;
+    classInfo->GetClassInfo(&again);
+    EXPECT_EQ(again, coclass) << "loaded once, then the same";
+    coclass->Release();
+    again->Release();
+}
+
+} // namespace
