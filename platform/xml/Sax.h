@@ -3,9 +3,13 @@
 //
 // The reader reports namespace declarations as attributes too (qualified
 // name "xmlns" or "xmlns:p", namespace URI "http://www.w3.org/2000/xmlns/")
-// so that a writer fed from it reproduces them. Entities declared in a document's DTD are never
-// expanded or loaded: a reference to one is reported as SkippedEntity. The
-// five predefined entities and character references are decoded.
+// so that a writer fed from it reproduces them.
+//
+// Entities declared in a document's DTD are never expanded or loaded, so
+// no document can make the reader fetch or amplify anything. A reference
+// to an entity of a DTD that is not read (an external one) is reported as
+// SkippedEntity; one that only an internal DTD declares is a parse error.
+// The five predefined entities and character references are decoded.
 //
 // Thread: any, one thread at a time per object.
 #include <cstddef>

@@ -117,6 +117,21 @@ ParseState& StateOf(void* user)
     return *static_cast<ParseState*>(user);
 }
 
+// Whether events may still be delivered. libxml2 may report a little more
+// after a fatal error (an undeclared entity, for one); a failed parse ends
+// at the error for our handlers.
+bool Live(ParseState& s)
+{
+    if (s.stopped)
+        return false;
+    if (!s.ctxt->wellFormed) {
+        s.stopped = true;
+        xmlStopParser(s.ctxt);
+        return false;
+    }
+    return true;
+}
+
 // Every handler result goes through here: false stops the parse.
 void Check(ParseState& s, bool goOn)
 {
@@ -130,6 +145,8 @@ void Check(ParseState& s, bool goOn)
 void OnStartDocument(void* user)
 {
     ParseState& s = StateOf(user);
+    if (!Live(s))
+        return;
     if (s.content)
         Check(s, s.content->StartDocument());
 }
@@ -137,9 +154,9 @@ void OnStartDocument(void* user)
 void OnEndDocument(void* user)
 {
     ParseState& s = StateOf(user);
-    // libxml2 reports the end even after a fatal error; a failed parse has
-    // no end for our handlers.
-    if (s.content && s.ctxt->wellFormed && !s.stopped)
+    if (!Live(s))
+        return;
+    if (s.content)
         Check(s, s.content->EndDocument());
 }
 
@@ -148,6 +165,8 @@ void OnStartElement(void* user, const xmlChar* localname, const xmlChar* prefix,
                     const xmlChar** attributes)
 {
     ParseState& s = StateOf(user);
+    if (!Live(s))
+        return;
     s.prefixes.emplace_back();
     if (!s.content)
         return;
@@ -177,6 +196,8 @@ void OnStartElement(void* user, const xmlChar* localname, const xmlChar* prefix,
 void OnEndElement(void* user, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri)
 {
     ParseState& s = StateOf(user);
+    if (!Live(s))
+        return;
     std::vector<std::string> declared;
     if (!s.prefixes.empty()) {
         declared = std::move(s.prefixes.back());
@@ -195,6 +216,8 @@ void OnEndElement(void* user, const xmlChar* localname, const xmlChar* prefix, c
 void OnCharacters(void* user, const xmlChar* text, int len)
 {
     ParseState& s = StateOf(user);
+    if (!Live(s))
+        return;
     if (s.content)
         Check(s, s.content->Characters(View(text, len)));
 }
@@ -202,6 +225,8 @@ void OnCharacters(void* user, const xmlChar* text, int len)
 void OnIgnorableWhitespace(void* user, const xmlChar* text, int len)
 {
     ParseState& s = StateOf(user);
+    if (!Live(s))
+        return;
     if (s.content)
         Check(s, s.content->IgnorableWhitespace(View(text, len)));
 }
@@ -209,6 +234,8 @@ void OnIgnorableWhitespace(void* user, const xmlChar* text, int len)
 void OnProcessingInstruction(void* user, const xmlChar* target, const xmlChar* data)
 {
     ParseState& s = StateOf(user);
+    if (!Live(s))
+        return;
     if (s.content)
         Check(s, s.content->ProcessingInstruction(View(target), View(data)));
 }
@@ -217,6 +244,8 @@ void OnProcessingInstruction(void* user, const xmlChar* target, const xmlChar* d
 void OnReference(void* user, const xmlChar* name)
 {
     ParseState& s = StateOf(user);
+    if (!Live(s))
+        return;
     if (s.content)
         Check(s, s.content->SkippedEntity(View(name)));
 }
@@ -224,6 +253,8 @@ void OnReference(void* user, const xmlChar* name)
 void OnComment(void* user, const xmlChar* text)
 {
     ParseState& s = StateOf(user);
+    if (!Live(s))
+        return;
     if (s.lexical)
         Check(s, s.lexical->Comment(View(text)));
 }
@@ -231,6 +262,8 @@ void OnComment(void* user, const xmlChar* text)
 void OnCData(void* user, const xmlChar* text, int len)
 {
     ParseState& s = StateOf(user);
+    if (!Live(s))
+        return;
     if (s.lexical)
         Check(s, s.lexical->StartCData());
     if (s.content && !s.stopped)

@@ -133,6 +133,16 @@ TEST(SaxReader, EntityFromUnreadDtdIsSkipped)
     EXPECT_EQ(r.events, expected);
 }
 
+TEST(SaxReader, EntityOfInternalDtdIsAnErrorThatEndsTheEvents)
+{
+    Recorder r;
+    SaxReader reader;
+    reader.SetContentHandler(&r);
+    EXPECT_FALSE(reader.Parse("<!DOCTYPE a [<!ENTITY e 'v'>]><a>x&e;y<b/></a>"));
+    const std::vector<std::string> expected = {"startDocument", "start {}a a", "chars x"};
+    EXPECT_EQ(r.events, expected);
+}
+
 TEST(SaxReader, EntityExpansionBombIsRefused)
 {
     std::string text = "<!DOCTYPE a [<!ENTITY a0 'xxxxxxxxxx'>";
