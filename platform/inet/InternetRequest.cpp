@@ -75,14 +75,14 @@ struct InternetRequest::Curl {
     }
 };
 
-InternetRequest::InternetRequest() : m_curl(std::make_unique<Curl>()) { }
+InternetRequest::InternetRequest(Passkey) : m_curl(std::make_unique<Curl>()) { }
 
 InternetRequest::~InternetRequest() = default;
 
 Result<std::unique_ptr<InternetRequest>> InternetRequest::Open(const InternetSession& session, std::string_view url,
                                                                int interruptFd)
 {
-    std::unique_ptr<InternetRequest> request(new InternetRequest());
+    auto request = std::make_unique<InternetRequest>(Passkey {});
     request->m_interruptFd = interruptFd;
     if (Status started = request->Start(session, url); !started)
         return started.error();

@@ -65,9 +65,15 @@ public:
     // The last response's status code (HTTP; FTP reply code), 0 before one.
     [[nodiscard]] long ResponseCode() const;
 
+    // Only Open makes requests.
+    class Passkey {
+        friend class InternetRequest;
+        Passkey() = default;
+    };
+    explicit InternetRequest(Passkey);
+
 private:
     struct Curl;
-    InternetRequest();
 
     [[nodiscard]] Status Start(const InternetSession& session, std::string_view url);
     // Runs the transfer until `ready()` holds or the transfer has ended.
