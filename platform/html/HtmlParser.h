@@ -21,8 +21,8 @@ namespace html {
 
 struct ParseLimits {
     std::size_t maxElementDepth = 512;
-    std::size_t maxParserMemory = 512u << 20;
-    std::chrono::milliseconds maxParseTime { 20'000 };
+    std::size_t maxParserMemory = 256u << 20;
+    std::chrono::milliseconds maxParseTime { 10'000 };
 };
 
 // A picture's fetch address and its size as the element gives it.

@@ -163,6 +163,12 @@ bool ResourceFetcher::deadlinePassed() const
     return std::chrono::steady_clock::now() >= m_deadline;
 }
 
+std::chrono::milliseconds ResourceFetcher::remaining() const
+{
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - std::chrono::steady_clock::now());
+    return std::max(left, std::chrono::milliseconds(0));
+}
+
 const Fetched& ResourceFetcher::Result(const std::string& url) const
 {
     static const Fetched kNotFetched = [] {

@@ -68,6 +68,8 @@ public:
     // Bytes received so far in this load.
     std::size_t totalBytes() const { return m_totalBytes; }
     bool deadlinePassed() const;
+    // Time left until the load's deadline (zero once it has passed).
+    std::chrono::milliseconds remaining() const;
 
 private:
     struct Transfer;

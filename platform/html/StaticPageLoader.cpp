@@ -141,10 +141,15 @@ private:
         return parsed ? std::move(parsed.page->document) : std::make_unique<Document>();
     }
 
-    ParseLimits Limits() const
+    // Frame documents share what is left of the load's time; the page
+    // itself always gets its full parse time.
+    ParseLimits Limits(int depth = 0) const
     {
+        std::chrono::milliseconds time = m_options.maxParseTime;
+        if (depth > 0)
+            time = std::min(time, m_fetcher.remaining());
         return ParseLimits { static_cast<std::size_t>(std::max(1, m_options.maxElementDepth)), m_options.maxParserMemory,
-                             m_options.maxParseTime };
+                             time };
     }
 
     // Parses a fetched document, fetches what it refers to, and loads its
@@ -152,7 +157,11 @@ private:
     std::unique_ptr<Document> BuildDocument(const Fetched& fetched, int depth, std::string& error)
     {
         const std::string docUrl = fetched.finalUrl;
-        ParseResult parsed = HtmlParser::Parse(DecodeToUtf8(fetched.body, fetched.contentType, SniffMeta::Yes), docUrl, Limits());
+        if (depth > 0 && m_fetcher.deadlinePassed()) {
+            error = "the load's time limit was reached";
+            return nullptr;
+        }
+        ParseResult parsed = HtmlParser::Parse(DecodeToUtf8(fetched.body, fetched.contentType, SniffMeta::Yes), docUrl, Limits(depth));
         if (!parsed) {
             error = parsed.error;
             return nullptr;

@@ -35,8 +35,10 @@ struct LoadOptions {
     // Element nesting kept in the tree; deeper elements are cut off.
     int maxElementDepth = 512;
     // The HTML parser's memory and time for one document.
-    std::size_t maxParserMemory = 512u << 20;
-    std::chrono::milliseconds maxParseTime { 20'000 };
+    // (Both end pages that make the HTML5 tree builder clone formatting
+    // elements without bound.)
+    std::size_t maxParserMemory = 256u << 20;
+    std::chrono::milliseconds maxParseTime { 10'000 };
     // Distinct addresses fetched in the whole load.
     std::size_t maxResources = 2048;
     // Subresources of the same document fetched at once.

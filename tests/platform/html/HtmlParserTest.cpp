@@ -220,6 +220,20 @@ TEST(HtmlParserBounds, MemoryBudgetEndsAParseWithAnError)
     EXPECT_NE(r.error.find("too complex to parse"), std::string::npos) << r.error;
 }
 
+TEST(HtmlParserBounds, FormattingElementCloneBombEndsWithinTheMemoryBudget)
+{
+    // Each <div> reopens every <b> still active before it: the tree grows
+    // with the square of the tag count, out of tags the text never nests.
+    std::string page = "<body>";
+    for (int i = 0; i < 20000; ++i)
+        page += "<div><b id=" + std::to_string(i) + "></div>";
+    ParseLimits limits;
+    limits.maxParserMemory = 8 << 20;
+    ParseResult r = HtmlParser::Parse(page, kBase, limits);
+    ASSERT_FALSE(r);
+    EXPECT_NE(r.error.find("8 MiB"), std::string::npos) << r.error;
+}
+
 TEST(HtmlParserBounds, TimeBudgetEndsAParseWithAnError)
 {
     std::string page;
