@@ -4,6 +4,8 @@
 #include "grabber/Tovanix.h"
 #include "grabber/XmlDomObject.h"
 #include "platform/ui/View.h"
+#include "saveprocessors/FetchUrlToBuffer.h"
+#include "saveprocessors/SavingUrlsDialog.h"
 #include "saveprocessors/TargetPath.h"
 
 #include <fcntl.h>
@@ -139,18 +141,36 @@ HRESULT CTovanix::CreateXmlDom(IDispatch** pVal)
 
 HRESULT CTovanix::StartDownloading()
 {
-    // The download progress dialog belongs to the download engine, which
-    // is not part of this build yet.
-    return E_NOTIMPL;
+    // 1.-2. The progress dialog lives only for this call.
+    auto dialog = std::make_unique<QVSaveProcessors::CSavingUrlsDialog>();
+    dialog->m_urls = m_saveSet;
+    dialog->m_rootFolder = m_settings.RootFolder;
+    // 3. Modal, owned by the active dialog of this thread (the grab dialog).
+    dialog->DoModal();
+    // 4. Results of this run replace those of the last; the next batch
+    // starts empty.
+    m_results.clear();
+    for (const auto& [url, code] : dialog->m_results)
+        m_results.emplace(url, static_cast<std::uint32_t>(code));
+    m_saveSet.clear();
+    dialog.reset();
+    return S_OK;
 }
 
-HRESULT CTovanix::LoadText(BSTR, BSTR* value)
+HRESULT CTovanix::LoadText(BSTR url, BSTR* value)
 {
     if (HRESULT hr = NeedsDialog(); FAILED(hr))
         return hr;
     if (!value)
         return E_POINTER;
     *value = nullptr;
-    // Needs the download engine's whole-resource fetch, not built yet.
-    return E_NOTIMPL;
+    std::vector<std::uint8_t> buffer;
+    if (!QVSaveProcessors::FetchUrlToBuffer(NarrowText(url), buffer))
+        return S_OK;
+    // The text ends at its first zero byte.
+    std::size_t length = 0;
+    while (length < buffer.size() && buffer[length] != 0)
+        ++length;
+    *value = WideText(std::string_view(reinterpret_cast<const char*>(buffer.data()), length));
+    return S_OK;
 }
