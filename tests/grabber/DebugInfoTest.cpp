@@ -1,0 +1,201 @@
+// The debug record: what a grab in debug mode leaves in the module folder.
+#include "tests/grabber/GrabberFixture.h"
+
+#include "grabber/DebugInfo.h"
+#include "platform/xml/Document.h"
+
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+using namespace grabbertest;
+namespace fs = std::filesystem;
+
+namespace {
+
+class DebugInfo : public GrabberTest {
+protected:
+    // The debug document belongs to the thread; each case gets a thread of
+    // its own so that nothing carries over between cases.
+    static void OnFreshThread(const std::function<void()>& body)
+    {
+        std::thread t(body);
+        t.join();
+    }
+
+    fs::path File() const { return ModuleDir() / "debuginfo.xml"; }
+
+    std::string FileText() const
+    {
+        std::ifstream in(File(), std::ios::binary);
+        return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+    }
+
+    void Close(const ComPtr<ITovanix>& object, const std::string& url)
+    {
+        GrabWith(object, url, [](ui::Dialog& d) { d.PostClose(); });
+    }
+};
+
+TEST_F(DebugInfo, CompleteGrabWritesOneSessionAfterTheDialogClosed)
+{
+    StoreDebugMode(true);
+    bool fileDuringDialog = true;
+    OnFreshThread([&] {
+        auto object = NewObject();
+        GrabWith(object, "http://example.test/a&b", [&](ui::Dialog& d) {
+            fileDuringDialog = fs::exists(File());
+            d.PostClose();
+        });
+        EXPECT_FALSE(debuginfo::CurrentDebugXml()) << "the save drops the document";
+    });
+    EXPECT_FALSE(fileDuringDialog);
+    EXPECT_EQ(FileText(),
+        "<?xml version='1.0'?><dinfo><session><DocURL>http://example.test/a&amp;b</DocURL>"
+        "<Started>ok</Started></session></dinfo>");
+}
+
+TEST_F(DebugInfo, RefusedMhtPageRecordsItsAddressButWritesNoFile)
+{
+    StoreDebugMode(true);
+    OnFreshThread([&] {
+        auto object = NewObject();
+        Close(object, "file:///x/page.MHT");
+        EXPECT_EQ(debuginfo::CurrentDebugXml().value_or(""),
+            "<?xml version='1.0'?><dinfo><session><DocURL>file:///x/page.MHT</DocURL></session></dinfo>");
+    });
+    EXPECT_FALSE(fs::exists(File()));
+}
+
+TEST_F(DebugInfo, MhtPageThenCompleteGrabWritesBothSessions)
+{
+    StoreDebugMode(true);
+    OnFreshThread([&] {
+        auto object = NewObject();
+        Close(object, "file:///x/page.mht");
+        Close(object, "http://example.test/");
+    });
+    EXPECT_EQ(FileText(),
+        "<?xml version='1.0'?><dinfo><session><DocURL>file:///x/page.mht</DocURL></session>"
+        "<session><DocURL>http://example.test/</DocURL><Started>ok</Started></session></dinfo>");
+}
+
+TEST_F(DebugInfo, RunWithoutDocumentStillOpensASession)
+{
+    StoreDebugMode(true);
+    OnFreshThread([&] {
+        auto object = NewObject();
+        auto plain = Make<PlainDispatch>();
+        object->Grab(plain.get());
+        Close(object, "http://example.test/");
+    });
+    EXPECT_EQ(FileText(),
+        "<?xml version='1.0'?><dinfo><session/>"
+        "<session><DocURL>http://example.test/</DocURL><Started>ok</Started></session></dinfo>");
+}
+
+TEST_F(DebugInfo, RootFolderReadsWritesAndExitAreRecordedInCallOrder)
+{
+    StoreDebugMode(true);
+    StoreRootFolder((dir / "old").string());
+    const std::string next = (dir / "new").string();
+    OnFreshThread([&] {
+        auto object = NewObject();
+        GrabWith(object, "http://example.test/", [&](ui::Dialog&) {
+            Bstr value;
+            object->get_RootFolder(value.Out());
+            EXPECT_EQ(object->put_RootFolder(Bstr(next).get()), S_OK);
+            object->get_RootFolder(value.Out());
+            // A failed write records nothing.
+            std::ofstream(dir / "blocker") << "x";
+            EXPECT_EQ(object->put_RootFolder(Bstr((dir / "blocker" / "x").string()).get()), E_FAIL);
+            EXPECT_EQ(object->Exit(), S_OK);
+        });
+    });
+    EXPECT_EQ(FileText(),
+        "<?xml version='1.0'?><dinfo><session><DocURL>http://example.test/</DocURL><Started>ok</Started>"
+        "<RootFolder>" + (dir / "old").string() + "</RootFolder>"
+        "<RootFolderChanged>" + next + "</RootFolderChanged>"
+        "<RootFolder>" + next + "</RootFolder>"
+        "<Exit>ok</Exit></session></dinfo>");
+}
+
+TEST_F(DebugInfo, WithDebugModeOffNothingIsKeptOrWritten)
+{
+    OnFreshThread([&] {
+        auto object = NewObject();
+        Close(object, "file:///x/page.mht");
+        Close(object, "http://example.test/");
+        EXPECT_FALSE(debuginfo::CurrentDebugXml());
+    });
+    EXPECT_FALSE(fs::exists(File()));
+}
+
+TEST_F(DebugInfo, DebugModeIsTakenWhenTheObjectIsCreated)
+{
+    OnFreshThread([&] {
+        auto before = NewObject();
+        StoreDebugMode(true);
+        Close(before, "http://before.test/");
+        EXPECT_FALSE(fs::exists(File()));
+        auto after = NewObject();
+        Close(after, "http://after.test/");
+    });
+    EXPECT_NE(FileText().find("http://after.test/"), std::string::npos);
+    EXPECT_EQ(FileText().find("http://before.test/"), std::string::npos);
+}
+
+TEST_F(DebugInfo, AddressesWithCharactersXmlCannotCarryStillGiveAReadableFile)
+{
+    StoreDebugMode(true);
+    OnFreshThread([&] {
+        auto object = NewObject();
+        Close(object, std::string("http://x.test/\x01\xFF<tag>"));
+    });
+    xml::Document doc;
+    ASSERT_TRUE(doc.Load(File())) << FileText();
+    EXPECT_NE(FileText().find("&lt;tag&gt;"), std::string::npos);
+}
+
+TEST_F(DebugInfo, ObjectsOnManyThreadsNeverMixSessionsOrTearTheFile)
+{
+    StoreDebugMode(true);
+    constexpr int kThreads = 4;
+    constexpr int kGrabs = 15;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            auto object = NewObject();
+            for (int g = 0; g < kGrabs; ++g) {
+                const std::string url = "http://t" + std::to_string(t) + ".test/" + std::to_string(g);
+                // Every other grab is refused, so saves carry two sessions.
+                object->Grab(AsDispatch(Page(g % 2 ? url + ".mht" : url)).get());
+                if (g % 2 == 0) {
+                    xml::Document doc;
+                    ASSERT_TRUE(doc.Load(File())) << "torn file";
+                }
+            }
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    xml::Document doc;
+    ASSERT_TRUE(doc.Load(File()));
+    auto root = doc.DocumentElement();
+    ASSERT_TRUE(root);
+    auto sessions = root->ChildElements();
+    ASSERT_FALSE(sessions.empty());
+    // Every session of a file comes from one thread's consecutive grabs.
+    std::string thread;
+    for (auto& s : sessions) {
+        auto records = s.ChildElements();
+        ASSERT_FALSE(records.empty());
+        const std::string url = records[0].Text();
+        const std::string owner = url.substr(0, url.find(".test/"));
+        if (thread.empty())
+            thread = owner;
+        EXPECT_EQ(owner, thread) << doc.Xml();
+    }
+}
+
+} // namespace
