@@ -1,0 +1,133 @@
+#include "dialog/LanguageFile.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class LanguageFileTest : public ::testing::Test {
+protected:
+    testsupport::TempDir dir;
+    fs::path module = dir / "module";
+    fs::path user = dir / "user";
+
+    void SetUp() override
+    {
+        fs::create_directories(module);
+        fs::create_directories(user);
+    }
+
+    dialog::LanguageFile File() const { return dialog::LanguageFile(module.string(), user.string()); }
+
+    static std::string Bytes(const fs::path& p)
+    {
+        std::ifstream in(p, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    static void Put(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+};
+
+} // namespace
+
+TEST_F(LanguageFileTest, WritesByteOrderMarkAndUtf16WithoutTerminator)
+{
+    const auto where = File().Write(u"<a>\u00E9\U0001F600</a>");
+    ASSERT_TRUE(where);
+    EXPECT_EQ(*where, (user / "lang.xml").string());
+    const std::string expected("\xFF\xFE<\0a\0>\0\xE9\0\x3D\xD8\x00\xDE<\0/\0a\0>\0", 2 + 2 * 10);
+    EXPECT_EQ(Bytes(user / "lang.xml"), expected);
+}
+
+TEST_F(LanguageFileTest, EmptyTextLeavesTwoByteFile)
+{
+    ASSERT_TRUE(File().Write(u""));
+    EXPECT_EQ(Bytes(user / "lang.xml"), std::string("\xFF\xFE"));
+}
+
+TEST_F(LanguageFileTest, RewriteReplacesTheWholeFile)
+{
+    ASSERT_TRUE(File().Write(u"<long-element-name/>"));
+    ASSERT_TRUE(File().Write(u"<a/>"));
+    EXPECT_EQ(Bytes(user / "lang.xml").size(), 2u + 2 * 4);
+}
+
+TEST_F(LanguageFileTest, MissingUserFolderFallsBackToModuleFolderAndIsNotCreated)
+{
+    fs::remove_all(user);
+    const auto where = File().Write(u"<a/>");
+    ASSERT_TRUE(where);
+    EXPECT_EQ(*where, (module / "lang.xml").string());
+    EXPECT_FALSE(fs::exists(user));
+    EXPECT_TRUE(fs::exists(module / "lang.xml"));
+}
+
+TEST_F(LanguageFileTest, NeitherFolderUsableWritesNothing)
+{
+    fs::remove_all(user);
+    fs::remove_all(module);
+    EXPECT_FALSE(File().Write(u"<a/>"));
+    EXPECT_FALSE(fs::exists(module));
+    // A FIFO in the way must not hang the dialog, nor a folder named like the file.
+    fs::create_directories(user);
+    fs::create_directories(module / "lang.xml");
+    ASSERT_EQ(::mkfifo((user / "lang.xml").c_str(), 0600), 0);
+    EXPECT_FALSE(File().Write(u"<a/>"));
+}
+
+TEST_F(LanguageFileTest, ModuleFolderFileWinsOverUserFile)
+{
+    Put(module / "lang.xml", "<lang from='module'/>");
+    ASSERT_TRUE(File().Write(u"<lang from='user'/>"));
+    auto text = File().Read();
+    ASSERT_TRUE(text);
+    EXPECT_NE(text->find("module"), std::string::npos);
+}
+
+TEST_F(LanguageFileTest, UserFileIsReadWhenModuleHasNoneOrAnUnloadableOne)
+{
+    ASSERT_TRUE(File().Write(u"<lang><text id='save'>Sichern</text></lang>"));
+    auto text = File().Read();
+    ASSERT_TRUE(text);
+    EXPECT_NE(text->find("Sichern"), std::string::npos);
+    Put(module / "lang.xml", "<not-closed>");
+    text = File().Read();
+    ASSERT_TRUE(text);
+    EXPECT_NE(text->find("Sichern"), std::string::npos);
+    fs::remove(user / "lang.xml");
+    EXPECT_FALSE(File().Read());
+}
+
+TEST_F(LanguageFileTest, ReadGivesTheParsersTextNotTheFileBytes)
+{
+    ASSERT_TRUE(File().Write(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<lang>  <text id=\"a\">&#x41;&amp;</text></lang>"));
+    auto text = File().Read();
+    ASSERT_TRUE(text);
+    // Decoded from UTF-16, reserialised: no byte-order mark, the character
+    // reference resolved.
+    EXPECT_EQ(text->find('\xFF'), std::string::npos);
+    EXPECT_NE(text->find("<text id=\"a\">A&amp;</text>"), std::string::npos) << *text;
+}
+
+TEST_F(LanguageFileTest, TextThatIsNoXmlIsWrittenButNotRead)
+{
+    ASSERT_TRUE(File().Write(u"not xml at all"));
+    EXPECT_EQ(Bytes(user / "lang.xml").size(), 2u + 2 * 14);
+    EXPECT_FALSE(File().Read());
+}
+
+TEST_F(LanguageFileTest, UnknownFoldersAreSkipped)
+{
+    dialog::LanguageFile none("", "");
+    EXPECT_FALSE(none.Read());
+    EXPECT_FALSE(none.Write(u"<a/>"));
+}
