@@ -1,5 +1,6 @@
 #include "platform/html/NestingLimiter.h"
 
+#include <algorithm>
 #include <array>
 #include <unordered_map>
 #include <vector>
@@ -113,8 +114,15 @@ NestingLimitResult LimitNesting(std::string_view s, std::size_t maxDepth)
             break;
         char next = s[lt + 1];
         if (s.compare(lt, 4, "<!--") == 0) {
-            std::size_t end = s.find("-->", lt + 4);
-            i = end == std::string_view::npos ? s.size() : end + 3;
+            // HTML comments also end abruptly ("<!-->", "<!--->") and at "--!>".
+            if (s.compare(lt + 4, 1, ">") == 0) {
+                i = lt + 5;
+            } else if (s.compare(lt + 4, 2, "->") == 0) {
+                i = lt + 6;
+            } else {
+                std::size_t end = std::min(s.find("-->", lt + 4), s.find("--!>", lt + 4));
+                i = end == std::string_view::npos ? s.size() : end + (s[end + 2] == '!' ? 4 : 3);
+            }
             continue;
         }
         if (next == '!' || next == '?') {

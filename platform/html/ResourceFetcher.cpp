@@ -358,10 +358,16 @@ void ResourceFetcher::Finish(Transfer& t, int curlCode)
         f.outcome = Fetched::Outcome::Failed;
         f.error = "malformed address";
         break;
-    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_UNSUPPORTED_PROTOCOL: {
+        long redirects = 0;
+        curl_easy_getinfo(e, CURLINFO_REDIRECT_COUNT, &redirects);
         f.outcome = Fetched::Outcome::Failed;
-        f.error = "unsupported address scheme: " + detail;
+        if (redirects > 0)
+            f.error = "redirected to an address that may not be followed: " + f.finalUrl;
+        else
+            f.error = "unsupported address scheme: " + detail;
         break;
+    }
     case CURLE_FILE_COULDNT_READ_FILE:
         f.outcome = Fetched::Outcome::Failed;
         f.error = "cannot read the file: " + detail;

@@ -270,6 +270,17 @@ TEST(NestingLimiter, OrdinaryPagesPassUnchanged)
     EXPECT_EQ(r.text, page);
 }
 
+TEST(NestingLimiter, AbruptCommentsDoNotHideTagsFromTheCount)
+{
+    // "<!-->" is a whole comment: the tags after it count, however the
+    // text closes a comment later on.
+    for (std::string open : { "<!-->", "<!--->", "<!-- x --!>" }) {
+        std::string page = open + "<div><div><div><div>-->";
+        NestingLimitResult r = LimitNesting(page, 2);
+        EXPECT_EQ(r.droppedTags, 2u) << open;
+    }
+}
+
 TEST(NestingLimiter, TagsBeyondTheLimitAreDroppedWithTheirEndTags)
 {
     NestingLimitResult r = LimitNesting("<div><section><span a='>'>x</span></section></div>", 2);
