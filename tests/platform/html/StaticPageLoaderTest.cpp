@@ -192,6 +192,28 @@ TEST_F(SampleSite, FrameRedirectedToAnotherOriginIsRefused)
     EXPECT_EQ((*doc->frames)[0].document.hr(), E_ACCESSDENIED);
 }
 
+TEST_F(SampleSite, FrameShowingAnErrorPageOrAPictureStillHasADocument)
+{
+    // The browser shows the server's error page, or the picture, in the
+    // frame: a same-origin document the page may read.
+    auto errorPage = MustLoad(Url("/gen/frames?count=1&src=/status/404"));
+    ASSERT_EQ(errorPage->frames->size(), 1u);
+    const Document& shown = FrameDocument(*errorPage, 0);
+    EXPECT_EQ(shown.URL, Url("/status/404"));
+    ASSERT_TRUE(shown.documentElement);
+    EXPECT_EQ(shown.documentElement->childNodes.back()->childNodes.front()->nodeName, "H1");
+
+    auto picture = MustLoad(Url("/gen/frames?count=1&src=/not-html"));
+    ASSERT_EQ(picture->frames->size(), 1u);
+    const Document& gif = FrameDocument(*picture, 0);
+    EXPECT_EQ(gif.URL, Url("/not-html"));
+    ASSERT_FALSE(gif.notes.empty());
+    EXPECT_NE(gif.notes[0].find("image/gif"), std::string::npos) << gif.notes[0];
+
+    auto blank = MustLoad(Url("/gen/frames?count=1&src=about:blank"));
+    EXPECT_EQ(FrameDocument(*blank, 0).URL, "about:blank");
+}
+
 TEST_F(SampleSite, PageAddressIsTheOneAfterRedirects)
 {
     auto doc = MustLoad(Url("/redirect?to=/iframe.html"));
