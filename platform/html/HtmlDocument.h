@@ -49,7 +49,10 @@ struct Image {
     Read<std::string> src;    // the src attribute as written (possibly relative)
     Read<std::string> href;   // the picture's full (absolute) address
     Read<std::string> fileSize; // decimal byte count; empty when unknown
-    Read<std::int32_t> width;   // display size: attribute, else the picture's own
+    // Display size: the attribute; the other one missing, scaled to the
+    // picture's proportions; neither, the picture's own size; 0 when
+    // neither attribute nor picture tells.
+    Read<std::int32_t> width;
     Read<std::int32_t> height;
     Read<std::string> mimeType; // type description ("GIF Image"); empty when unknown
 };
