@@ -62,7 +62,8 @@ public:
     // Thread: any.
     void Wake();
 
-    // The last response's status code (HTTP; FTP reply code), 0 before one.
+    // The HTTP status of the last response; 0 before one, and for other
+    // protocols.
     [[nodiscard]] long ResponseCode() const;
 
     // Only Open makes requests.

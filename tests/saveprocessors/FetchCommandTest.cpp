@@ -27,10 +27,15 @@ struct RunResult {
     std::string out;
 };
 
+// QUILLORY_BINARY_DIR/host/quillory, else beside this test program's
+// folder (<build>/tests/test_saveprocessors -> <build>/host/quillory).
 fs::path QuilloryExe()
 {
-    const char* bin = std::getenv("QUILLORY_BINARY_DIR");
-    return bin ? fs::path(bin) / "host" / "quillory" : fs::path();
+    if (const char* bin = std::getenv("QUILLORY_BINARY_DIR"); bin && *bin)
+        return fs::path(bin) / "host" / "quillory";
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? fs::path() : self.parent_path().parent_path() / "host" / "quillory";
 }
 
 class FetchCommandTest : public ::testing::Test {
@@ -39,7 +44,7 @@ protected:
     {
         exe = QuilloryExe();
         if (exe.empty() || !fs::exists(exe))
-            GTEST_SKIP() << "the quillory command is not built (QUILLORY_BINARY_DIR/host/quillory)";
+            GTEST_SKIP() << "the quillory command is not built (" << exe << ")";
         server = testsupport::StartHttpTestServer();
     }
 
