@@ -109,8 +109,10 @@ private:
             return {};
         }
         std::string scheme = SchemeOf(input);
-        // One letter before ':' is a drive, not a scheme.
-        if (scheme.size() > 1) {
+        std::error_code ec;
+        // One letter before ':' is a drive, not a scheme; a file named
+        // "notes:v2.html" is a file.
+        if (scheme.size() > 1 && !std::filesystem::is_regular_file(input, ec)) {
             if (scheme != "http" && scheme != "https" && scheme != "ftp" && scheme != "file") {
                 error = "unsupported address scheme \"" + scheme + "\": " + input;
                 return {};
@@ -122,7 +124,6 @@ private:
             }
             return *url;
         }
-        std::error_code ec;
         std::filesystem::path path = std::filesystem::absolute(input, ec);
         if (ec || !std::filesystem::exists(path, ec)) {
             error = "no such file: " + input;

@@ -506,6 +506,15 @@ TEST(StaticPageLoader, FilePathWithSpacesAndNonAsciiName)
     ASSERT_EQ(r.document().images->size(), 2u);
     EXPECT_TRUE(*(*r.document().images)[0].complete);
     EXPECT_TRUE(*(*r.document().images)[1].complete);
+
+    // A relative name that looks like "scheme:rest" is still a file when one exists.
+    std::filesystem::path cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    std::ofstream("notes:v2.html") << "<p>colon</p>";
+    LoadResult colon = StaticPageLoader::Load("notes:v2.html");
+    std::filesystem::current_path(cwd);
+    ASSERT_TRUE(colon.ok()) << colon.error();
+    EXPECT_NE(colon.document().URL.find("/notes:v2.html"), std::string::npos) << colon.document().URL;
 }
 
 // Hostile servers: every case ends, within its configured limits, with a
