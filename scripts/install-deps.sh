@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config clang libclang-rt-14-dev
-  libcurl4-openssl-dev libxml2-dev libxslt1-dev libgumbo-dev
+  libcurl4-openssl-dev libxml2-dev libxslt1-dev libgumbo-dev libstb-dev libwebp-dev
   libcpp-httplib-dev nlohmann-json3-dev libcli11-dev googletest libgtest-dev
   python3 python3-pyftpdlib ffmpeg curl wget ca-certificates
 )
