@@ -1,0 +1,76 @@
+#pragma once
+// The one-question pages a modal call waits for: the message box and the
+// folder picker. The calling thread runs a nested modal loop until the
+// page answers (a button, a chosen folder) or goes away.
+//
+// Thread: requests on the server's threads; Answered/Answer on the UI
+// thread that waits.
+#include "webui/PageSession.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace webui {
+
+class ModalPageSession : public PageSession {
+public:
+    explicit ModalPageSession(std::string id, std::shared_ptr<ui::MessageLoop> loop);
+
+    [[nodiscard]] bool Answered() const { return m_answered.load(); }
+    // The button (or 1 with a path for the picker); set once.
+    [[nodiscard]] int AnswerId() const;
+    [[nodiscard]] std::string AnswerText() const;
+    // Answers on the page's behalf (it went away).
+    void SetAnswer(int id, std::string text = {});
+
+    std::optional<Served> Get(std::string_view name) override;
+
+protected:
+    [[nodiscard]] virtual std::string PageText() const = 0;
+
+    std::shared_ptr<ui::MessageLoop> m_loop;
+
+private:
+    std::atomic<bool> m_answered { false };
+    mutable std::mutex m_mutex;
+    int m_answerId = 0;
+    std::string m_answerText;
+};
+
+class MessageBoxSession final : public ModalPageSession {
+public:
+    MessageBoxSession(std::string id, std::shared_ptr<ui::MessageLoop> loop, std::string text, std::string caption,
+                      std::uint32_t type);
+    // The answer a box gives when its window goes: Cancel, or No, or OK.
+    [[nodiscard]] int DismissAnswer() const;
+
+protected:
+    std::string PageText() const override;
+    nlohmann::json Handle(std::string_view verb, const nlohmann::json& body, int& status) override;
+
+private:
+    std::string m_text;
+    std::string m_caption;
+    std::uint32_t m_type;
+};
+
+class PickerSession final : public ModalPageSession {
+public:
+    // Entries a listing shows at most.
+    static constexpr std::size_t kMaxEntries = 5000;
+
+    PickerSession(std::string id, std::shared_ptr<ui::MessageLoop> loop, std::string title, std::string start);
+
+protected:
+    std::string PageText() const override;
+    nlohmann::json Handle(std::string_view verb, const nlohmann::json& body, int& status) override;
+
+private:
+    std::string m_title;
+    std::string m_start;
+};
+
+} // namespace webui
