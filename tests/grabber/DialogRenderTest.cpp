@@ -1,0 +1,323 @@
+// The grab dialog as a browser builds it: the module's shell page with
+// GetData(1) and GetData(0) of a real grab, run by headless Chromium with a
+// recording stand-in for window.external. Checks that the dialog script
+// starts, that a hostile page runs no script of its own, that Save hands the
+// chosen addresses over and marks the outcome, and that texts come from the
+// language file. Screenshots go to <build>/artifacts/dialog/ for people.
+//
+// Skipped when no Chromium is installed.
+#include "tests/grabber/GrabberFixture.h"
+
+#include "grabber/ModuleResources.h"
+#include "grabber/ResourceAddress.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+using namespace grabbertest;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ChromiumPath()
+{
+    for (const char* candidate : { "/usr/bin/chromium", "/usr/bin/chromium-browser", "/usr/bin/google-chrome" })
+        if (::access(candidate, X_OK) == 0)
+            return candidate;
+    return {};
+}
+
+// The text as a JavaScript string literal that is also safe inside an HTML
+// script element.
+std::string JsString(std::string_view text)
+{
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        char buf[8];
+        if (c == '"' || c == '\\' || c == '<' || c == '>' || c == '&' || c < 0x20) {
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else if (c == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80
+                   && (static_cast<unsigned char>(text[i + 2]) == 0xA8 || static_cast<unsigned char>(text[i + 2]) == 0xA9)) {
+            out += static_cast<unsigned char>(text[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
+            i += 2;
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    return out + "\"";
+}
+
+std::string ReadAll(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+}
+
+// What the stand-in for window.external answers and records. Every call is
+// listed in #qx-calls; alert() and friends mark the title, as a script that
+// got in would call them.
+std::string ExternalStub(const std::string& script, const std::string& body, const std::string& lang)
+{
+    return "<script>\n"
+           "var SCRIPT = " + JsString(script) + ", BODY = " + JsString(body) + ", LANG = " + JsString(lang) + ";\n"
+           "var calls = [];\n"
+           "function record(t) { calls.push(t); var p = document.getElementById('qx-calls');"
+           " if (p) p.textContent = calls.join('\\n'); }\n"
+           "window.alert = window.confirm = window.prompt = function () { document.title = 'INJECTED'; };\n"
+           "var props = { RootFolder: '/tmp/grabbed', GrabFlash: true, SelectAll: true, AutoClose: false };\n"
+           "window.external = new Proxy({}, {\n"
+           "  get: function (t, name) {\n"
+           "    switch (name) {\n"
+           "    case 'GetData': return function (i) { record('GetData ' + i); return i === 1 ? SCRIPT : i === 0 ? BODY : i === 4 ? LANG : i === 3 ? '/home/u/.local/share/Danwell/Tovanix' : ''; };\n"
+           "    case 'SetData': return function (i, d) { record('SetData ' + i + ' ' + d.length); };\n"
+           "    case 'Save': return function (u, k) { record('Save ' + u + ' ' + k); return 0; };\n"
+           "    case 'StartDownloading': return function () { record('StartDownloading'); };\n"
+           "    case 'CheckSavedUrl': return function (u) { return u.indexOf('fail') >= 0 ? 1 : 2; };\n"
+           "    case 'SetDlgSize': return function (w, h) { record('SetDlgSize ' + w + ' ' + h); };\n"
+           "    case 'BrowseForFolder': return function () { return '/tmp/picked'; };\n"
+           "    case 'Exit': case 'ShowHelp': case 'ShowAbout': case 'ShowOptions':\n"
+           "      return function () { record(name); };\n"
+           "    }\n"
+           "    record('get ' + String(name)); return props[name];\n"
+           "  },\n"
+           "  set: function (t, name, v) { record('set ' + String(name) + ' ' + v); props[name] = v; return true; }\n"
+           "});\n"
+           "</script>\n";
+}
+
+class DialogRender : public GrabberTest {
+protected:
+    void SetUp() override
+    {
+        GrabberTest::SetUp();
+        chromium = ChromiumPath();
+        if (chromium.empty())
+            GTEST_SKIP() << "chromium is not installed; the dialog rendering checks need it";
+        const char* bin = std::getenv("QUILLORY_BINARY_DIR");
+        artifacts = fs::path(bin ? bin : dir.path().string()) / "artifacts" / "dialog";
+        fs::create_directories(artifacts);
+        // The dialog pictures as files the page can load.
+        for (int id : { resources::kLeftCornerImage, resources::kRightCornerImage, resources::kOkImage, resources::kFailImage }) {
+            auto gif = resources::FindResource("GIF", id);
+            ASSERT_TRUE(gif) << id;
+            std::ofstream(dir / (std::to_string(id) + ".gif"), std::ios::binary) << gif->bytes;
+        }
+        const std::string base = "file://" + dir.path().string() + "/";
+        SetResourceAddressMapper([base](std::string_view, int id) { return base + std::to_string(id) + ".gif"; });
+    }
+    void TearDown() override
+    {
+        SetResourceAddressMapper({});
+        GrabberTest::TearDown();
+    }
+
+    // GetData(1) and GetData(0) of a grab of `model`.
+    std::pair<std::string, std::string> DialogOf(std::shared_ptr<html::Document> model)
+    {
+        std::pair<std::string, std::string> out;
+        auto object = NewObject();
+        view->OnDialog("grab", [&](ui::Dialog& d) {
+            for (int index : { 1, 0 }) {
+                BSTR text = nullptr;
+                EXPECT_EQ(object->GetData(index, &text), S_OK);
+                Bstr owner;
+                *owner.Out() = text;
+                (index == 1 ? out.first : out.second) = owner.Utf8();
+            }
+            d.PostClose();
+        });
+        EXPECT_EQ(object->Grab(AsDispatch(CHtmlDocumentObject::Create(std::move(model))).get()), S_OK);
+        return out;
+    }
+
+    // Writes the shell page with the stand-in and `scenario` (run after the
+    // shell's own script), renders it, keeps a screenshot under `name` and
+    // returns the DOM after `scenario` ran.
+    std::string Render(const std::string& name, std::shared_ptr<html::Document> model, const std::string& scenario,
+                       const std::string& lang = {})
+    {
+        auto [script, body] = DialogOf(std::move(model));
+        EXPECT_FALSE(script.empty());
+        EXPECT_FALSE(body.empty());
+        auto shell = resources::FindResource("HTML", resources::kShellPage);
+        EXPECT_TRUE(shell);
+        std::string page(shell ? shell->bytes : std::string_view());
+        const auto head = page.find("</head>");
+        const auto end = page.rfind("</body>");
+        EXPECT_NE(head, std::string::npos);
+        EXPECT_NE(end, std::string::npos);
+        if (head == std::string::npos || end == std::string::npos)
+            return {};
+        page.insert(end, "<pre id=\"qx-calls\"></pre><script>\n" + scenario + "\nrecord('done');\n</script>\n");
+        page.insert(head, ExternalStub(script, body, lang));
+        const fs::path file = dir / (name + ".html");
+        std::ofstream(file, std::ios::binary) << page;
+        std::ofstream(artifacts / (name + ".html"), std::ios::binary) << page;
+
+        const std::string common = "timeout -k 5 90 " + chromium
+            + " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking"
+              " --disable-component-update --disable-sync --allow-file-access-from-files --hide-scrollbars"
+              " --user-data-dir=" + (dir / "profile").string() + " --window-size=980,720 --virtual-time-budget=4000 ";
+        const fs::path dom = dir / (name + ".dom");
+        const std::string run = common + "--dump-dom --screenshot=" + (artifacts / (name + ".png")).string()
+            + " file://" + file.string() + " > " + dom.string() + " 2>/dev/null";
+        const int status = std::system(run.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << run;
+        return ReadAll(dom);
+    }
+
+    // The calls the page made on window.external, one a line.
+    static std::string Calls(const std::string& dom)
+    {
+        const std::string open = "<pre id=\"qx-calls\">";
+        const auto start = dom.find(open);
+        if (start == std::string::npos)
+            return {};
+        const auto end = dom.find("</pre>", start);
+        return "\n" + dom.substr(start + open.size(), end - start - open.size()) + "\n";
+    }
+
+    std::shared_ptr<html::Document> Gallery()
+    {
+        const std::string pic = "file://" + dir.path().string() + "/";
+        auto model = std::make_shared<html::Document>();
+        model->URL = "http://site.test/gallery/index.html";
+        model->documentElement = std::make_unique<html::Node>();
+        model->documentElement->nodeName = "HTML";
+        auto add = [&](const std::string& src, int w, int h, const char* size, const char* mime) {
+            html::Image image;
+            image.complete = true;
+            image.src = src;
+            image.href = src;
+            image.width = w;
+            image.height = h;
+            image.fileSize = std::string(size);
+            image.mimeType = std::string(mime);
+            model->images->push_back(std::move(image));
+        };
+        add(pic + "223.gif", 21, 19, "180", "GIF Image");
+        add(pic + "224.gif", 27, 22, "210", "GIF Image");
+        add("img/fail-me.png", 640, 480, "48213", "PNG Image");
+        add("http://cdn.test/photo.jpg", 1200, 800, "2411724", "JPEG Image");
+        html::Script inline_;
+        inline_.text = std::string("window.dataLayer = window.dataLayer || []; function gtag(){}");
+        model->scripts->push_back(std::move(inline_));
+        html::Script external;
+        external.src = std::string("js/app.js");
+        model->scripts->push_back(std::move(external));
+        html::StyleSheet sheet;
+        sheet.href = std::string("css/site.css");
+        sheet.cssText = std::string("body{margin:0}");
+        model->styleSheets->push_back(std::move(sheet));
+        html::EmbeddedControl flash;
+        flash.kind = html::ControlKind::Flash;
+        flash.source = std::string("media/intro.swf");
+        model->embeddedControls->push_back(std::move(flash));
+        return model;
+    }
+
+    std::string chromium;
+    fs::path artifacts;
+};
+
+} // namespace
+
+TEST_F(DialogRender, DialogScriptStartsAndSizesTheWindow)
+{
+    const std::string dom = Render("gallery", Gallery(), "");
+    EXPECT_NE(dom.find("data-ready=\"1\""), std::string::npos) << "BodyOnLoad did not finish";
+    const std::string calls = Calls(dom);
+    EXPECT_NE(calls.find("\nSetDlgSize "), std::string::npos);
+    EXPECT_NE(calls.find("\ndone\n"), std::string::npos) << "the scenario did not run";
+    // The first kind with resources is shown, the summary is filled in.
+    EXPECT_NE(dom.find("data-kind=\"pictures\" aria-selected=\"true\""), std::string::npos);
+    EXPECT_NE(dom.find("7 of 7 chosen"), std::string::npos);
+}
+
+TEST_F(DialogRender, SaveHandsOverTheChosenAddressesAndMarksTheOutcome)
+{
+    const std::string dom = Render("gallery-saved", Gallery(),
+        "document.querySelector('.qx-tab[data-kind=scripts]').click();"
+        "document.querySelector('[data-action=save]').click();"
+        // Marks arrive after the busy state has been painted.
+        "setTimeout(function () { record('marked ' + document.querySelectorAll('.qx-saved').length + ' '"
+        " + document.querySelectorAll('.qx-failed').length); }, 1500);");
+    const std::string calls = Calls(dom);
+    EXPECT_NE(calls.find("\nset RootFolder " + (dir / "docs" / "Grabbed Files").string() + "\n"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("\nSave http://site.test/gallery/img/fail-me.png pictures\n"), std::string::npos);
+    EXPECT_NE(calls.find("\nSave http://site.test/gallery/js/app.js scripts\n"), std::string::npos);
+    EXPECT_NE(calls.find("\nSave http://site.test/gallery/media/intro.swf flash\n"), std::string::npos);
+    EXPECT_NE(calls.find("\nStartDownloading\n"), std::string::npos);
+    EXPECT_NE(calls.find("\nmarked 6 1\n"), std::string::npos) << calls;
+    EXPECT_NE(dom.find("6 saved, 1 not saved."), std::string::npos);
+    // StartDownloading comes after every Save.
+    EXPECT_LT(calls.rfind("\nSave "), calls.find("\nStartDownloading\n"));
+}
+
+TEST_F(DialogRender, TurningAKindOffLeavesItOutOfTheSave)
+{
+    const std::string dom = Render("gallery-no-pictures", Gallery(),
+        "var box = document.querySelector('.qx-option[data-option=GrabImage]');"
+        "box.click();"
+        "document.querySelector('[data-action=save]').click();");
+    const std::string calls = Calls(dom);
+    EXPECT_NE(calls.find("\nset GrabImage false\n"), std::string::npos);
+    EXPECT_EQ(calls.find(" pictures\n"), std::string::npos);
+    EXPECT_NE(calls.find("\nSave http://site.test/gallery/js/app.js scripts\n"), std::string::npos);
+}
+
+TEST_F(DialogRender, TextsComeFromTheLanguageFile)
+{
+    const std::string dom = Render("gallery-german", Gallery(), "",
+        "<?xml version=\"1.0\"?><lang><text id=\"save\">Speichern</text><text id=\"pictures\">Bilder</text>"
+        "<text id=\"summary\">{0} von {1} gew\xC3\xA4hlt</text><text id=\"exit\">&lt;b&gt;Ende</text></lang>");
+    EXPECT_NE(dom.find(">Speichern<"), std::string::npos);
+    EXPECT_NE(dom.find(">Bilder<"), std::string::npos);
+    EXPECT_NE(dom.find("7 von 7 gew\xC3\xA4hlt"), std::string::npos);
+    // A text is text, also when it looks like markup.
+    EXPECT_NE(dom.find("&lt;b&gt;Ende"), std::string::npos);
+    // Texts without a translation keep their English form.
+    EXPECT_NE(dom.find(">Scripts<"), std::string::npos);
+}
+
+TEST_F(DialogRender, HostilePageRunsNoScriptInTheDialog)
+{
+    const std::string m = "\"'><script>alert(1)</script><img src=x onerror=alert(2)><svg onload=alert(3)>";
+    auto model = std::make_shared<html::Document>();
+    model->URL = "http://evil.test/" + m;
+    model->documentElement = std::make_unique<html::Node>();
+    model->documentElement->nodeName = "HTML";
+    html::Image image;
+    image.complete = true;
+    image.src = "javascript:alert(4)//" + m;
+    image.href = std::string("x");
+    image.fileSize = m;
+    image.mimeType = m;
+    model->images->push_back(image);
+    image.src = std::string("http://evil.test/a.gif\" onerror=\"alert(5)");
+    model->images->push_back(image);
+    html::Script script;
+    script.text = "</script><script>alert(6)</script>" + m;
+    model->scripts->push_back(script);
+    html::StyleSheet sheet;
+    sheet.cssText = "</style><img src=x onerror=alert(7)>" + m;
+    model->styleSheets->push_back(sheet);
+    html::EmbeddedControl control;
+    control.kind = html::ControlKind::QuickTime;
+    control.source = m;
+    model->embeddedControls->push_back(control);
+    const std::string dom = Render("hostile", model,
+        // Everything a user might click, clicked.
+        "document.querySelectorAll('.qx-tab').forEach(function (t) { t.click(); });"
+        "document.querySelector('[data-action=save]').click();");
+    EXPECT_NE(dom.find("data-ready=\"1\""), std::string::npos);
+    EXPECT_EQ(dom.find("<title>INJECTED</title>"), std::string::npos);
+    // The harmless-looking address with a quote was saved as one address.
+    EXPECT_NE(Calls(dom).find("\nSave http://evil.test/a.gif\" onerror=\"alert(5) pictures\n"), std::string::npos);
+}
