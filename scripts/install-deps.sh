@@ -8,6 +8,7 @@ packages=(
   libcurl4-openssl-dev libxml2-dev libxslt1-dev libgumbo-dev libstb-dev libwebp-dev
   libcpp-httplib-dev nlohmann-json3-dev libcli11-dev googletest libgtest-dev
   python3 python3-pyftpdlib ffmpeg curl wget ca-certificates
+  libchm-dev fp-utils
 )
 
 missing=()

@@ -1,0 +1,90 @@
+#include "options/HelpLauncher.h"
+#include "tests/options/OptionsFixture.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class HelpLauncherTest : public OptionsUser {
+protected:
+    // A PATH whose only xdg-mime is a script printing `answer` and exiting
+    // with `status`.
+    void FakeXdgMime(const std::string& answer, int status)
+    {
+        const fs::path bin = dir / "bin";
+        fs::create_directories(bin);
+        std::ofstream(bin / "xdg-mime") << "#!/bin/sh\n[ \"$1 $2 $3\" = \"query default application/vnd.ms-htmlhelp\" ] || exit 3\n"
+                                        << "printf '%s\\n' '" << answer << "'\nexit " << status << "\n";
+        fs::permissions(bin / "xdg-mime", fs::perms::owner_all);
+        path.emplace("PATH", bin.string() + ":/usr/bin:/bin");
+    }
+    std::optional<testsupport::ScopedEnv> path;
+};
+
+TEST_F(HelpLauncherTest, ViewerGetsThePathExactlyAsStored)
+{
+    // Spaces and shell characters stay as they are: one argument, no quotes.
+    const std::string stored = (dir / "my help $HOME 'x'.chm").string();
+    auto opened = ShowHelpTopic(stored, ChmViewer::Installed);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(*opened, stored);
+    EXPECT_EQ(view->ShellOpened(), std::vector<std::string> { stored });
+}
+
+TEST_F(HelpLauncherTest, WithoutViewerTheTopicIsUnpackedAndOpenedInTheBrowser)
+{
+    const auto chm = BuildHelpFile(dir.path(), "with space/help.chm", StandardHelpFiles());
+    ASSERT_FALSE(chm.empty()) << "chmcmd (Debian package fp-utils) is needed to build the test help file";
+    auto opened = ShowHelpTopic(chm.string(), ChmViewer::Missing);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(view->ShellOpened(), std::vector<std::string> { *opened });
+    const fs::path page(*opened);
+    EXPECT_EQ(page.filename(), "smdialog.htm");
+    // Under the user's cache folder, never the working directory.
+    EXPECT_EQ(page.string().rfind((dir / "cache").string(), 0), 0u) << page;
+    EXPECT_EQ(ReadAll(page), StandardHelpFiles().at("smdialog.htm"));
+    // The topic's links work: the other pages come along.
+    EXPECT_EQ(ReadAll(page.parent_path() / "pages" / "options.htm"), StandardHelpFiles().at("pages/options.htm"));
+}
+
+TEST_F(HelpLauncherTest, NothingOpensForAnEmptyPathOrAnUnreadableFileOrAMissingTopic)
+{
+    EXPECT_FALSE(ShowHelpTopic("", ChmViewer::Installed));
+    EXPECT_FALSE(ShowHelpTopic("", ChmViewer::Missing));
+    EXPECT_FALSE(ShowHelpTopic((dir / "missing.chm").string(), ChmViewer::Missing));
+    auto files = StandardHelpFiles();
+    files.erase("smdialog.htm");
+    const auto chm = BuildHelpFile(dir.path(), "notopic.chm", files);
+    ASSERT_FALSE(chm.empty());
+    EXPECT_FALSE(ShowHelpTopic(chm.string(), ChmViewer::Missing));
+    EXPECT_TRUE(view->ShellOpened().empty());
+}
+
+TEST_F(HelpLauncherTest, ViewerIsDetectedFromTheDesktopsDefaultForHelpFiles)
+{
+    FakeXdgMime("xchm.desktop", 0);
+    EXPECT_EQ(DetectChmViewer(), ChmViewer::Installed);
+}
+
+TEST_F(HelpLauncherTest, NoDefaultApplicationMeansNoViewer)
+{
+    FakeXdgMime("", 0);
+    EXPECT_EQ(DetectChmViewer(), ChmViewer::Missing);
+    FakeXdgMime("xchm.desktop", 4);
+    EXPECT_EQ(DetectChmViewer(), ChmViewer::Missing);
+    path.reset();
+    path.emplace("PATH", (dir / "empty-bin").string());
+    EXPECT_EQ(DetectChmViewer(), ChmViewer::Missing);
+}
+
+} // namespace
