@@ -103,7 +103,7 @@ CreateObjectResult CreateObjectFromProgId(std::string_view progId, REFIID riid, 
     std::string error;
     void* module = LoadModule(*path, error);
     if (!module)
-        return { REGDB_E_CLASSNOTREG, error + " (" + kNotRegisteredMessage + " again)" };
+        return { REGDB_E_CLASSNOTREG, error + "; run `quillory register` again" };
     auto getClassObject = reinterpret_cast<DllGetClassObjectFn>(dlsym(module, "DllGetClassObject"));
     if (!getClassObject)
         return { REGDB_E_CLASSNOTREG, *path + " is not a Quillory module" };

@@ -32,7 +32,10 @@ protected:
 
     void SetUp() override
     {
-        lib = dlopen(QUILLORY_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+        // Kept loaded once loaded, as COM hosts keep in-process servers:
+        // libraries linked into the module hold process-lifetime caches
+        // that an unload after every test would throw away.
+        lib = dlopen(QUILLORY_MODULE_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         ASSERT_NE(lib, nullptr) << dlerror();
         canUnloadNow = reinterpret_cast<DllCanUnloadNowFn>(dlsym(lib, "DllCanUnloadNow"));
         getClassObject = reinterpret_cast<DllGetClassObjectFn>(dlsym(lib, "DllGetClassObject"));
