@@ -75,7 +75,7 @@ std::string ExternalStub(const std::string& script, const std::string& body, con
            "  get: function (t, name) {\n"
            "    switch (name) {\n"
            "    case 'GetData': return function (i) { record('GetData ' + i); return i === 1 ? SCRIPT : i === 0 ? BODY : i === 4 ? LANG : i === 3 ? '/home/u/.local/share/Danwell/Tovanix' : ''; };\n"
-           "    case 'SetData': return function (i, d) { record('SetData ' + i + ' ' + d.length); };\n"
+           "    case 'SetData': return function (i, d) { record('SetData ' + i + ' ' + d.length); record('lang ' + (d.indexOf('<text id=\"save\">Speichern</text>') >= 0) + ' ' + (d.indexOf('<text id=\"scripts\">Scripts</text>') >= 0) + ' ' + (new DOMParser().parseFromString(d, 'application/xml').getElementsByTagName('parsererror').length === 0)); };\n"
            "    case 'Save': return function (u, k) { record('Save ' + u + ' ' + k); return 0; };\n"
            "    case 'StartDownloading': return function () { record('StartDownloading'); };\n"
            "    case 'CheckSavedUrl': return function (u) { return u.indexOf('fail') >= 0 ? 1 : 2; };\n"
@@ -274,7 +274,7 @@ TEST_F(DialogRender, TurningAKindOffLeavesItOutOfTheSave)
 
 TEST_F(DialogRender, TextsComeFromTheLanguageFile)
 {
-    const std::string dom = Render("gallery-german", Gallery(), "",
+    const std::string dom = Render("gallery-german", Gallery(), "document.querySelector('[data-action=language]').click();",
         "<?xml version=\"1.0\"?><lang><text id=\"save\">Speichern</text><text id=\"pictures\">Bilder</text>"
         "<text id=\"summary\">{0} von {1} gew\xC3\xA4hlt</text><text id=\"exit\">&lt;b&gt;Ende</text></lang>");
     EXPECT_NE(dom.find(">Speichern<"), std::string::npos);
@@ -284,6 +284,14 @@ TEST_F(DialogRender, TextsComeFromTheLanguageFile)
     EXPECT_NE(dom.find("&lt;b&gt;Ende"), std::string::npos);
     // Texts without a translation keep their English form.
     EXPECT_NE(dom.find(">Scripts<"), std::string::npos);
+    // Language in the menu writes every text, translated or not, for the
+    // user to translate.
+    const std::string calls = Calls(dom);
+    const auto set = calls.find("\nSetData 0 ");
+    ASSERT_NE(set, std::string::npos) << calls;
+    EXPECT_GT(std::stoi(calls.substr(set + 11)), 2000);
+    EXPECT_NE(calls.find("\nlang true true true\n"), std::string::npos) << calls;
+    EXPECT_NE(dom.find("The texts were written to lang.xml in /home/u/.local/share/Danwell/Tovanix"), std::string::npos);
 }
 
 TEST_F(DialogRender, HostilePageRunsNoScriptInTheDialog)
