@@ -1,0 +1,152 @@
+// `quillory grab --batch` and `quillory demo --batch` against the sample
+// site on loopback, run as the real program with a fresh HOME.
+#include "tests/host/RunQuillory.h"
+#include "tests/support/PythonServer.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using hosttest::RunQuillory;
+
+// File names (not paths) of every regular file below `dir`.
+std::multiset<std::string> FileNames(const fs::path& dir)
+{
+    std::multiset<std::string> names;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_regular_file(ec))
+            names.insert(it->path().filename().string());
+    }
+    return names;
+}
+
+// Regular files below HOME that are neither the program's own settings and
+// caches nor below `allowed`.
+std::vector<std::string> StrayFiles(const fs::path& home, const fs::path& allowed)
+{
+    std::vector<std::string> stray;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(home, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const fs::path rel = it->path().lexically_relative(home);
+        const std::string top = rel.begin()->string();
+        if (top == ".config" || top == ".cache" || top == ".local") {
+            it.disable_recursion_pending();
+            continue;
+        }
+        if (it->path() == allowed) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        if (it->is_regular_file(ec))
+            stray.push_back(rel.string());
+    }
+    return stray;
+}
+
+class GrabBatch : public ::testing::Test {
+protected:
+    testsupport::TempDir dir;
+    fs::path home = dir / "home";
+    fs::path out = dir / "home" / "grabbed";
+    std::map<std::string, std::string> env {
+        { "HOME", home.string() },
+        { "PATH", "/usr/bin:/bin" },
+        { "QUILLORY_MODULE_PATH", QUILLORY_MODULE_PATH },
+        { "QUILLORY_REGISTRY_SYSTEM_MACHINE", (dir / "no-system" / "machine.reg").string() },
+    };
+
+    void SetUp() override { fs::create_directories(home); }
+
+    hosttest::RunResult Run(const std::vector<std::string>& args) { return RunQuillory(args, env, home.string()); }
+
+    // The sample site on two loopback origins, as the demo serves it.
+    struct Site {
+        testsupport::PythonServer other;
+        testsupport::PythonServer main;
+        Site()
+            : other(testsupport::SourcePath("tests/servers/site_server.py"),
+                    { "--root", testsupport::SourcePath("sample/site").string(), "--lifetime", "120" })
+            , main(testsupport::SourcePath("tests/servers/site_server.py"),
+                   { "--root", testsupport::SourcePath("sample/site").string(), "--lifetime", "120", "--define",
+                     "OTHER_ORIGIN=" + other.BaseUrl() })
+        {
+        }
+        std::string Url() const { return main.BaseUrl() + "/index.html"; }
+    };
+};
+
+TEST_F(GrabBatch, UnregisteredProductSaysHowToRegisterAndWritesNothing)
+{
+    Site site;
+    const auto r = Run({ "grab", "--batch", "-o", out.string(), site.Url() });
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("quillory register"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(out));
+}
+
+TEST_F(GrabBatch, ChosenFilesLandInTheOutputFolderOnlyAndStoredGrabPathStays)
+{
+    ASSERT_EQ(Run({ "register" }).exitCode, 0);
+    const auto before = Run({ "settings", "GrabPath" });
+    Site site;
+    const auto r = Run({ "grab", "--batch", "-o", out.string(), site.Url() });
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find(" completed, 0 failed"), std::string::npos) << r.out;
+
+    // Pictures, stylesheets and scripts of the page and of its frames.
+    const auto names = FileNames(out);
+    for (const char* expected : { "logo.gif", "site.css", "app.js", "corner.png" })
+        EXPECT_EQ(names.count(expected), 1u) << expected << " missing; got " << names.size() << " files";
+    EXPECT_EQ(StrayFiles(home, out), std::vector<std::string>());
+
+    // -o was for this run: the stored folder reads as before.
+    const auto after = Run({ "settings", "GrabPath" });
+    EXPECT_EQ(after.out, before.out);
+}
+
+TEST_F(GrabBatch, KindSwitchedOffInTheOptionsIsNotDownloaded)
+{
+    ASSERT_EQ(Run({ "register" }).exitCode, 0);
+    ASSERT_EQ(Run({ "settings", "GrabImage", "off" }).exitCode, 0);
+    Site site;
+    const auto r = Run({ "grab", "--batch", "-o", out.string(), site.Url() });
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    const auto names = FileNames(out);
+    EXPECT_EQ(names.count("site.css"), 1u);
+    for (const std::string& name : names) {
+        const std::string ext = fs::path(name).extension().string();
+        EXPECT_TRUE(ext != ".gif" && ext != ".png" && ext != ".jpg" && ext != ".webp") << name;
+    }
+}
+
+TEST_F(GrabBatch, UnreachablePageFailsWithoutShowingAnything)
+{
+    ASSERT_EQ(Run({ "register" }).exitCode, 0);
+    // Port 1 on loopback: nothing listens there.
+    const auto r = Run({ "grab", "--batch", "-o", out.string(), "http://127.0.0.1:1/index.html" });
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(r.err.empty());
+    EXPECT_TRUE(FileNames(out).empty());
+}
+
+TEST_F(GrabBatch, DemoRegistersWhenNeededServesTheSiteAndSaysWhereTheFilesWent)
+{
+    env["QUILLORY_SAMPLE_SITE"] = testsupport::SourcePath("sample/site").string();
+    const auto r = Run({ "demo", "--batch", "-o", out.string() });
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.err.find("running `quillory register`"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("The files went to " + out.string()), std::string::npos) << r.out;
+    EXPECT_EQ(FileNames(out).count("logo.gif"), 1u);
+    // The second origin's picture came through the replaced address.
+    EXPECT_EQ(FileNames(out).count("remote.gif"), 1u);
+    EXPECT_EQ(StrayFiles(home, out), std::vector<std::string>());
+}
+
+} // namespace
