@@ -1,0 +1,245 @@
+// The snapshot script in headless Chromium against the sample site served
+// by two loopback servers (two origins). Skipped, with a message, where
+// Chromium is not installed; CI installs it (scripts/install-deps.sh).
+#include "platform/html/ChromiumPageLoader.h"
+#include "platform/html/ChromiumProcess.h"
+#include "platform/html/StaticPageLoader.h"
+#include "tests/support/PythonServer.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+using namespace html;
+using testsupport::PythonServer;
+using testsupport::SourcePath;
+
+namespace {
+
+std::vector<std::string> SiteArgs(std::vector<std::string> extra = {})
+{
+    std::vector<std::string> args { "--root", SourcePath("sample/site").string(), "--lifetime", "600" };
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+}
+
+// The IMG elements of a tree in document order.
+void CollectImgs(const Node* n, std::vector<const Node*>& out)
+{
+    if (!n)
+        return;
+    if (n->nodeName == "IMG")
+        out.push_back(n);
+    for (const auto& c : n->childNodes)
+        CollectImgs(c.get(), out);
+}
+
+std::vector<std::string> CompleteSources(const Document& d)
+{
+    std::vector<std::string> out;
+    for (const Image& i : *d.images) {
+        if (*i.complete)
+            out.push_back(*i.src);
+    }
+    return out;
+}
+
+bool Has(const std::vector<std::string>& v, const std::string& s) { return std::find(v.begin(), v.end(), s) != v.end(); }
+
+class ChromiumSampleSite : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (!ChromiumProcess::FindBrowser())
+            return;
+        s_other = std::make_unique<PythonServer>(SourcePath("tests/servers/site_server.py"), SiteArgs());
+        s_site = std::make_unique<PythonServer>(SourcePath("tests/servers/site_server.py"),
+                                                SiteArgs({ "--define", "OTHER_ORIGIN=" + s_other->BaseUrl() }));
+    }
+    static void TearDownTestSuite()
+    {
+        s_site.reset();
+        s_other.reset();
+    }
+    void SetUp() override
+    {
+        if (!ChromiumProcess::FindBrowser())
+            GTEST_SKIP() << "Chromium is not installed (install the chromium package): browser tests skipped";
+        ASSERT_TRUE(s_site && s_other) << "the loopback servers did not start";
+    }
+
+    static std::string Url(const std::string& path) { return s_site->BaseUrl() + path; }
+
+    static std::unique_ptr<Document> Rendered(const std::string& url)
+    {
+        LoadResult r = ChromiumPageLoader::Load(url);
+        EXPECT_TRUE(r.ok()) << url << ": " << r.error();
+        return r.ok() ? r.take() : std::make_unique<Document>();
+    }
+
+    static std::unique_ptr<PythonServer> s_site;
+    static std::unique_ptr<PythonServer> s_other;
+};
+
+std::unique_ptr<PythonServer> ChromiumSampleSite::s_site;
+std::unique_ptr<PythonServer> ChromiumSampleSite::s_other;
+
+} // namespace
+
+TEST_F(ChromiumSampleSite, PicturesInsertedByScriptAreSeenOnlyInTheBrowser)
+{
+    auto live = Rendered(Url("/scripted.html"));
+    const auto liveSources = CompleteSources(*live);
+    EXPECT_TRUE(Has(liveSources, "images/logo.gif"));
+    EXPECT_TRUE(Has(liveSources, "images/photo.jpg"));
+    EXPECT_TRUE(Has(liveSources, "images/icon.png"));
+    // Far below the first screen and loading="lazy": it loads once scrolled to.
+    EXPECT_TRUE(Has(liveSources, "images/banner.webp"));
+
+    LoadResult markup = StaticPageLoader::Load(Url("/scripted.html"));
+    ASSERT_TRUE(markup) << markup.error();
+    const auto staticSources = CompleteSources(markup.document());
+    EXPECT_TRUE(Has(staticSources, "images/logo.gif"));
+    EXPECT_FALSE(Has(staticSources, "images/photo.jpg"));
+    EXPECT_FALSE(Has(staticSources, "images/icon.png"));
+
+    // Sizes and types: same origin, so the browser's own figures.
+    for (const Image& i : *live->images) {
+        if (*i.src == "images/photo.jpg") {
+            EXPECT_EQ(*i.mimeType, "JPEG Image");
+            EXPECT_EQ(*i.fileSize, std::to_string(std::filesystem::file_size(SourcePath("sample/site/images/photo.jpg"))));
+            EXPECT_GT(*i.width, 0);
+        }
+    }
+    // The style block the script added is a sheet of the live page.
+    EXPECT_EQ(live->styleSheets->size(), markup.document().styleSheets->size() + 1);
+}
+
+TEST_F(ChromiumSampleSite, OtherOriginFramesDropOutSameOriginFramesAreRead)
+{
+    auto live = Rendered(Url("/scripted.html"));
+    ASSERT_EQ(live->frames->size(), 2u);
+    const Frame& same = (*live->frames)[0];
+    ASSERT_NE(same.DocumentOrNull(), nullptr);
+    EXPECT_EQ(same.DocumentOrNull()->URL, Url("/iframe.html"));
+    EXPECT_TRUE(Has(CompleteSources(*same.DocumentOrNull()), "frames/corner.png"));
+    ASSERT_TRUE(same.frameElement);
+    EXPECT_EQ(same.frameElement->src, "iframe.html");
+    EXPECT_TRUE(same.frameElement->isIFrame);
+
+    const Frame& other = (*live->frames)[1];
+    EXPECT_EQ(other.DocumentOrNull(), nullptr);
+    EXPECT_EQ(other.document.hr(), E_ACCESSDENIED);
+    EXPECT_EQ(other.refusal, FrameRefusal::OtherOrigin);
+}
+
+TEST_F(ChromiumSampleSite, ElementsCarryOnlyTheAttributesTheyWereGiven)
+{
+    auto live = Rendered(Url("/scripted.html"));
+    std::vector<const Node*> imgs;
+    CollectImgs(live->documentElement.get(), imgs);
+    ASSERT_GE(imgs.size(), 3u);
+    auto names = [](const Node* n) {
+        std::vector<std::string> out;
+        for (const Attribute& a : n->attributes) {
+            EXPECT_TRUE(a.specified);
+            out.push_back(a.nodeName);
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    // As written in the markup; no width, height or other defaults.
+    EXPECT_EQ(names(imgs[0]), (std::vector<std::string> { "alt", "src" }));
+    // As the script set them.
+    EXPECT_EQ(names(imgs[1]), (std::vector<std::string> { "alt", "class", "src" }));
+    EXPECT_EQ(live->documentElement->nodeName, "HTML");
+}
+
+TEST_F(ChromiumSampleSite, StaticPageReadsAsTheStaticLoaderReadsIt)
+{
+    auto live = Rendered(Url("/main.html"));
+    LoadResult markup = StaticPageLoader::Load(Url("/main.html"));
+    ASSERT_TRUE(markup) << markup.error();
+    const Document& s = markup.document();
+
+    ASSERT_EQ(live->images->size(), s.images->size());
+    for (std::size_t i = 0; i < s.images->size(); ++i) {
+        const Image& a = (*live->images)[i];
+        const Image& b = (*s.images)[i];
+        EXPECT_EQ(*a.src, *b.src) << i;
+        EXPECT_EQ(*a.href, *b.href) << i;
+        if (*b.src == "images/truncated.png") {
+            // Where the two differ by design: a browser shows the part of a
+            // picture cut short that arrived, and calls it loaded; the static
+            // probe wants the whole stream.
+            EXPECT_TRUE(*a.complete);
+            EXPECT_FALSE(*b.complete);
+            continue;
+        }
+        EXPECT_EQ(*a.complete, *b.complete) << *b.src;
+        if (*a.complete && *b.complete) {
+            EXPECT_EQ(*a.fileSize, *b.fileSize) << *b.src;
+            EXPECT_EQ(*a.mimeType, *b.mimeType) << *b.src;
+        }
+    }
+    ASSERT_EQ(live->scripts->size(), s.scripts->size());
+    for (std::size_t i = 0; i < s.scripts->size(); ++i) {
+        EXPECT_EQ(*(*live->scripts)[i].src, *(*s.scripts)[i].src);
+        EXPECT_EQ(*(*live->scripts)[i].text, *(*s.scripts)[i].text);
+    }
+    std::vector<std::string> liveSheets;
+    for (const StyleSheet& st : *live->styleSheets)
+        liveSheets.push_back(*st.href);
+    for (const StyleSheet& st : *s.styleSheets) {
+        if (*st.href != "css/missing.css") { // a sheet that failed to load: see the loader notes
+            EXPECT_TRUE(Has(liveSheets, *st.href)) << *st.href;
+        }
+    }
+    ASSERT_EQ(live->frames->size(), s.frames->size());
+    for (std::size_t i = 0; i < s.frames->size(); ++i) {
+        EXPECT_EQ((*live->frames)[i].frameElement->src, (*s.frames)[i].frameElement->src);
+        EXPECT_EQ((*live->frames)[i].refusal, (*s.frames)[i].refusal) << (*s.frames)[i].frameElement->src;
+    }
+    ASSERT_EQ(live->embeddedControls->size(), s.embeddedControls->size());
+    for (std::size_t i = 0; i < s.embeddedControls->size(); ++i) {
+        EXPECT_EQ((*live->embeddedControls)[i].kind, (*s.embeddedControls)[i].kind) << i;
+        EXPECT_EQ(*(*live->embeddedControls)[i].source, *(*s.embeddedControls)[i].source) << i;
+    }
+}
+
+TEST_F(ChromiumSampleSite, ErrorPagesAndMissingBrowserAreReportedInOneLine)
+{
+    LoadResult missing = ChromiumPageLoader::Load(Url("/status/404"));
+    ASSERT_FALSE(missing);
+    EXPECT_NE(missing.error().find("404"), std::string::npos) << missing.error();
+
+    LoadResult picture = ChromiumPageLoader::Load(Url("/images/logo.gif"));
+    ASSERT_FALSE(picture);
+    EXPECT_NE(picture.error().find("not an HTML document"), std::string::npos) << picture.error();
+
+    testsupport::ScopedEnv none("QUILLORY_CHROMIUM", "/nonexistent/chromium");
+    LoadResult noBrowser = ChromiumPageLoader::Load(Url("/main.html"));
+    ASSERT_FALSE(noBrowser);
+    EXPECT_EQ(noBrowser.error(), kChromiumMissing);
+}
+
+TEST_F(ChromiumSampleSite, APageThatNeverFinishesLoadingIsReadWhenTheTimeIsUp)
+{
+    ChromiumOptions options;
+    options.pageTimeout = std::chrono::milliseconds(3000);
+    options.settle = std::chrono::milliseconds(200);
+    // A page whose picture never arrives keeps its load event back.
+    testsupport::TempDir dir;
+    const auto page = dir / "stuck.html";
+    std::ofstream(page) << "<!DOCTYPE html><p>waiting</p><img src=\"" << Url("/never-answers") << "\">";
+    const auto started = std::chrono::steady_clock::now();
+    LoadResult r = ChromiumPageLoader::Load(page.string(), options);
+    ASSERT_TRUE(r) << r.error();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    ASSERT_EQ(r.document().images->size(), 1u);
+    EXPECT_FALSE(*(*r.document().images)[0].complete);
+    EXPECT_TRUE(std::any_of(r.document().notes.begin(), r.document().notes.end(),
+                            [](const std::string& n) { return n.find("not finished loading") != std::string::npos; }));
+}
