@@ -164,8 +164,9 @@ TEST(GrabDialogE2E, SampleSiteDialogSavesTheChoiceShowsProgressAndStoresTheOptio
     for (const json& row : (*progress)["checks"]["rows"])
         anyCompleted = anyCompleted || (row.size() > 4 && row[4] == "Completed");
     EXPECT_TRUE(anyCompleted) << (*progress)["checks"].dump(1);
-    if (c.value("afterSave", "") == "marked")
+    if (c.value("afterSave", "") == "marked") {
         EXPECT_GT(c.value("saved", 0), 0);
+    }
 
     // The pictures and stylesheets chosen, the scripts switched off.
     const auto names = FileNames(out);
