@@ -5,7 +5,8 @@
 // downloaded with the terminal progress table. -o sets the root folder of
 // this run only; the stored GrabPath stays as it was.
 //
-// Exit status: see host::RunGrab.
+// Exit status: 0 done; 1 not run (page, registration); 2 a chosen file
+// did not complete; 3 nothing chosen; 130 interrupted (host/GrabRun.h).
 #include "host/Command.h"
 #include "host/GrabRun.h"
 

@@ -249,7 +249,7 @@ int RunGrab(const GrabRequest& request)
             } else {
                 std::printf("%zu completed, %zu failed\n", outcome.completed, outcome.chosen - outcome.completed);
                 std::fflush(stdout);
-                status = outcome.interrupted ? 130 : outcome.chosen == 0 ? 3 : outcome.completed == outcome.chosen ? 0 : 1;
+                status = outcome.interrupted ? 130 : outcome.chosen == 0 ? 3 : outcome.completed == outcome.chosen ? 0 : 2;
                 if (outcome.chosen == 0)
                     std::fprintf(stderr, "quillory %s: the options select nothing on this page\n", cmd);
             }

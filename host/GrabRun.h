@@ -19,8 +19,8 @@ struct GrabRequest {
 };
 
 // Exit status: 0 grabbed (batch: every chosen file completed); 1 the page
-// or the object could not be had, or a chosen file failed; 3 nothing was
-// chosen; 130 interrupted.
+// or the object could not be had; 2 (batch) a chosen file did not
+// complete; 3 (batch) the options chose nothing; 130 interrupted.
 [[nodiscard]] int RunGrab(const GrabRequest& request);
 
 // The root folder the run used (after RunGrab), for reports.
