@@ -34,7 +34,11 @@ async function dialog(page) {
   c.frames = await page.$$eval(".qx-frame-url", (els) => els.map((e) => e.textContent));
   c.items = await page.$$eval(".qx-item", (els) => els.length);
   // A kind switched off through the page.
-  await page.click('.qx-option[data-option="GrabScript"]');
+  // Its panel may not be the one shown: the tab first, as a user would.
+  await page.evaluate(() => {
+    document.querySelector('.qx-tab[data-kind="scripts"]').click();
+    document.querySelector('.qx-option[data-option="GrabScript"]').click();
+  });
   c.scriptOption = await page.$eval('.qx-option[data-option="GrabScript"]', (b) => b.checked);
   await page.screenshot({ path: path.join(artifacts, "grab-dialog.png") });
   // Save runs the downloads inside the call; the progress window is
