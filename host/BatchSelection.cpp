@@ -7,7 +7,7 @@
 namespace host {
 namespace {
 
-bool Downloadable(std::string_view url)
+bool Downloadable(std::string_view url, bool localPage)
 {
     const auto colon = url.find("://");
     if (colon == std::string_view::npos)
@@ -15,11 +15,12 @@ bool Downloadable(std::string_view url)
     std::string scheme(url.substr(0, colon));
     for (char& c : scheme)
         c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return scheme == "http" || scheme == "https" || scheme == "ftp" || scheme == "file" || scheme == "mms";
+    return scheme == "http" || scheme == "https" || scheme == "ftp" || scheme == "mms" || (localPage && scheme == "file");
 }
 
 struct Walk {
     const KindSwitches& kinds;
+    bool localPage;
     std::size_t limit;
     std::vector<std::string> out;
     std::set<std::string> seen;
@@ -32,7 +33,7 @@ struct Walk {
             if (item.Name() != "item")
                 continue;
             const auto src = item.GetAttribute("src");
-            if (src && Downloadable(*src) && seen.insert(*src).second)
+            if (src && Downloadable(*src, localPage) && seen.insert(*src).second)
                 out.push_back(*src);
         }
     }
@@ -64,7 +65,8 @@ struct Walk {
 
 } // namespace
 
-std::vector<std::string> SelectForBatch(std::string_view filteredResourceXml, const KindSwitches& kinds, std::size_t limit)
+std::vector<std::string> SelectForBatch(std::string_view filteredResourceXml, const KindSwitches& kinds, bool localPage,
+                                        std::size_t limit)
 {
     xml::Document doc;
     if (!doc.LoadXml(filteredResourceXml))
@@ -72,7 +74,7 @@ std::vector<std::string> SelectForBatch(std::string_view filteredResourceXml, co
     const auto root = doc.DocumentElement();
     if (!root || root->Name() != "frame")
         return {};
-    Walk walk { kinds, limit, {}, {} };
+    Walk walk { kinds, localPage, limit, {}, {} };
     walk.Frame(*root, 0);
     return std::move(walk.out);
 }

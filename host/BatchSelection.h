@@ -22,9 +22,12 @@ struct KindSwitches {
 };
 
 // Addresses are kept only when absolute with a scheme the downloads know
-// (http, https, ftp, file, mms); anything else a page may write there
-// (javascript:, data:, bare names) is left out. At most `limit` addresses.
+// (http, https, ftp, mms, and file when `localPage`); anything else a page
+// may write there (javascript:, data:, bare names) is left out. With no
+// one looking at the choice, a page from the network never gets a local
+// file copied: file: addresses count only for a page read from disk.
+// At most `limit` addresses.
 [[nodiscard]] std::vector<std::string> SelectForBatch(std::string_view filteredResourceXml, const KindSwitches& kinds,
-                                                      std::size_t limit = 100000);
+                                                      bool localPage, std::size_t limit = 100000);
 
 } // namespace host

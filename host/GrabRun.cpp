@@ -111,7 +111,8 @@ struct BatchOutcome {
 };
 
 // Inside the open grab dialog: choose, save, download, exit.
-void RunBatchJob(ITovanix& tovanix, const html::Document& page, const std::string& output, BatchOutcome& outcome)
+void RunBatchJob(ITovanix& tovanix, const html::Document& page, bool localPage, const std::string& output,
+                 BatchOutcome& outcome)
 {
     outcome.ran = true;
     if (!output.empty()) {
@@ -142,7 +143,7 @@ void RunBatchJob(ITovanix& tovanix, const html::Document& page, const std::strin
         (void)tovanix.Exit();
         return;
     }
-    const std::vector<std::string> chosen = SelectForBatch(QVXMLInfoExtractors::FilterFrameSources(built.text), kinds);
+    const std::vector<std::string> chosen = SelectForBatch(QVXMLInfoExtractors::FilterFrameSources(built.text), kinds, localPage);
     for (const std::string& url : chosen) {
         Bstr u(url);
         Bstr type("");
@@ -220,6 +221,8 @@ int RunGrab(const GrabRequest& request)
     for (const std::string& note : loaded.document().notes)
         std::fprintf(stderr, "quillory %s: note: %s\n", cmd, note.c_str());
     std::shared_ptr<const html::Document> page(loaded.take());
+    // A path or a file: address: the page came from this machine.
+    const bool localPage = request.url.find("://") == std::string::npos || request.url.rfind("file:", 0) == 0;
     ComPtr<IHTMLDocument2> document = CHtmlDocumentObject::Create(page);
 
     const StoredValue storedPath = ReadGrabPath();
@@ -235,7 +238,7 @@ int RunGrab(const GrabRequest& request)
 
         if (request.batch) {
             BatchOutcome outcome;
-            auto view = std::make_shared<BatchView>([&] { RunBatchJob(*tovanix.get(), *page, output, outcome); });
+            auto view = std::make_shared<BatchView>([&] { RunBatchJob(*tovanix.get(), *page, localPage, output, outcome); });
             const auto previous = ui::ActiveView();
             ui::SetActiveView(view);
             const HRESULT hr = tovanix->Grab(document.get());

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -156,6 +157,28 @@ TEST_F(GrabBatch, DemoRegistersWhenNeededServesTheSiteAndSaysWhereTheFilesWent)
     // The second origin's picture came through the replaced address.
     EXPECT_EQ(FileNames(out).count("remote.gif"), 1u);
     EXPECT_EQ(StrayFiles(home, out), std::vector<std::string>());
+}
+
+TEST_F(GrabBatch, NetworkPageCannotHaveLocalFilesOrScriptAddressesFetched)
+{
+    ASSERT_EQ(Run({ "register" }).exitCode, 0);
+    const fs::path secret = dir / "secret.txt";
+    std::ofstream(secret) << "private";
+    const fs::path root = dir / "www";
+    fs::create_directories(root);
+    std::ofstream(root / "ok.gif") << "GIF89a";
+    std::ofstream(root / "hostile.html")
+        << "<html><body><img src=\"ok.gif\"><img src=\"file://" << secret.string() << "\">"
+        << "<img src=\"javascript:alert(1)\"><script src=\"data:text/javascript,1\"></script></body></html>";
+    testsupport::PythonServer site(testsupport::SourcePath("tests/servers/site_server.py"),
+                                   { "--root", root.string(), "--lifetime", "120" });
+    const auto r = Run({ "grab", "--batch", "-o", out.string(), site.BaseUrl() + "/hostile.html" });
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("1 completed, 0 failed"), std::string::npos) << r.out;
+    const auto names = FileNames(out);
+    EXPECT_EQ(names.count("ok.gif"), 1u);
+    EXPECT_EQ(names.count("secret.txt"), 0u);
+    EXPECT_EQ(names.size(), 1u);
 }
 
 } // namespace
