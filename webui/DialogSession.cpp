@@ -46,6 +46,9 @@ void DialogSession::Close()
 json DialogSession::Handle(std::string_view verb, const json& body, int& status)
 {
     if (verb == "dispatch") {
+        // A closed dialog's thread may no longer run a loop to take the call.
+        if (IsClosed())
+            return ErrorAnswer(E_PENDING, "window.external: the dialog has closed; the call");
         InFlight busy(*this);
         json answer;
         const bool ran = m_loop->Send([&] {

@@ -6,6 +6,7 @@
 #include <sys/random.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 
@@ -135,7 +136,7 @@ bool UiServer::Start()
     m_server->set_tcp_nodelay(true);
     m_server->set_payload_max_length(m_options.maxBody);
     m_server->set_keep_alive_max_count(1000);
-    m_server->set_keep_alive_timeout(5);
+    m_server->set_keep_alive_timeout(3);
     m_server->set_read_timeout(30, 0);
     m_port = m_server->bind_to_any_port("127.0.0.1");
     if (m_port <= 0)
@@ -153,8 +154,20 @@ void UiServer::Stop()
 {
     if (m_server)
         m_server->stop();
-    if (m_thread.joinable())
-        m_thread.join();
+    if (m_thread.joinable()) {
+        // Requests still being served may wait for calls sent to this very
+        // thread (a page's last call racing the dialog's end); the thread
+        // keeps taking them while the workers finish.
+        auto loop = ui::MessageLoop::CurrentRef();
+        std::atomic<bool> joined { false };
+        std::thread joiner([&] {
+            m_thread.join();
+            joined = true;
+            loop->Wake();
+        });
+        loop->RunUntil([&] { return joined.load(); });
+        joiner.join();
+    }
     std::map<std::string, std::shared_ptr<PageSession>, std::less<>> pages;
     {
         std::lock_guard lock(m_pagesMutex);
