@@ -8,10 +8,7 @@
 
 // {2B6E9F40-81A3-4C5D-9E17-6A0D4B3C8F21}
 inline constexpr IID IID_ITovanix = MakeGuid(0x2B6E9F40, 0x81A3, 0x4C5D, 0x9E, 0x17, 0x6A, 0x0D, 0x4B, 0x3C, 0x8F, 0x21);
-// {7D3A21B4-5C9E-4F08-A6D2-3B81E0C4F957}
-inline constexpr CLSID CLSID_Tovanix = MakeGuid(0x7D3A21B4, 0x5C9E, 0x4F08, 0xA6, 0xD2, 0x3B, 0x81, 0xE0, 0xC4, 0xF9, 0x57);
-// Type library "QVTovanix" 1.0, {9C4F1E27-3B6A-4D90-8E5B-F2A7C6D13E48}.
-inline constexpr GUID LIBID_QVTovanix = MakeGuid(0x9C4F1E27, 0x3B6A, 0x4D90, 0x8E, 0x5B, 0xF2, 0xA7, 0xC6, 0xD1, 0x3E, 0x48);
+// The class and type library identifiers are the module's (module/ModuleIds.h).
 
 class ITovanix : public IDispatch {
 public:

@@ -5,6 +5,12 @@
 
 #include <string>
 
+namespace {
+// The coclass this type information describes, {7D3A21B4-5C9E-4F08-A6D2-3B81E0C4F957};
+// the module registers the same value.
+constexpr CLSID kTovanixClass = MakeGuid(0x7D3A21B4, 0x5C9E, 0x4F08, 0xA6, 0xD2, 0x3B, 0x81, 0xE0, 0xC4, 0xF9, 0x57);
+} // namespace
+
 CTovanixTypeInfo& CTovanixTypeInfo::ForInterface()
 {
     // Deliberately never destroyed: references handed out may outlive
@@ -99,6 +105,6 @@ HRESULT CTovanixTypeInfo::GetGuid(GUID* guid)
 {
     if (!guid)
         return E_INVALIDARG;
-    *guid = m_kind == Kind::Interface ? IID_ITovanix : CLSID_Tovanix;
+    *guid = m_kind == Kind::Interface ? IID_ITovanix : kTovanixClass;
     return S_OK;
 }

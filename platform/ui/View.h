@@ -46,6 +46,10 @@ public:
     // The dialog has been initialised and its modal loop is about to run on
     // the calling thread. The view presents it and, on user actions, calls
     // Dialog::PostClose (close box, Escape) or the dialog's own operations.
+    // Every dialog comes here, also those with a presentation of their own
+    // (the progress dialog's list view): a view leaves a dialog it does not
+    // present open rather than closing it (the headless default and an
+    // unscripted ScriptedView close everything, having no one to wait for).
     virtual void DialogShown(Dialog& dialog) = 0;
     // The dialog's modal loop has ended; the view takes it down. The dialog
     // object stays alive but must not be used by the view after this.
