@@ -11,6 +11,7 @@
 // directory nor PATH plays a part. The registry then records the library's
 // own resolved path, so later hosts load exactly the registered file.
 #include "host/Command.h"
+#include "host/NativeHostManifests.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/com/HResult.h"
 
@@ -52,6 +54,33 @@ std::optional<fs::path> FindModule(std::string& error)
     return std::nullopt;
 }
 
+// Writes or removes the native-messaging host manifests; on registration
+// also says how to load the extension. A browser that is not installed
+// changes nothing: its manifest is only a file in the user's folders.
+bool BrowserIntegration(const std::string& command)
+{
+    std::vector<std::string> done;
+    std::vector<std::string> errors;
+    std::error_code ec;
+    const fs::path program = fs::read_symlink("/proc/self/exe", ec);
+    const bool ok = command == "register" ? host::InstallNativeHost(program, done, errors) : host::RemoveNativeHost(done, errors);
+    // Standard output keeps the one line scripts read ("Registered <file>");
+    // what the browser side did goes to standard error, for people.
+    for (const std::string& line : done)
+        std::fprintf(stderr, "quillory %s: native messaging host %s\n", command.c_str(), line.c_str());
+    for (const std::string& line : errors)
+        std::fprintf(stderr, "quillory %s: %s\n", command.c_str(), line.c_str());
+    if (command == "register") {
+        const auto folder = host::FindExtensionFolder(program);
+        std::fprintf(stderr, "To add the \"Grab\" button, load the extension once:\n"
+                    "  Chromium: open chrome://extensions, turn on Developer mode, choose \"Load unpacked\" and pick %s\n"
+                    "  Firefox: open about:debugging#/runtime/this-firefox, choose \"Load Temporary Add-on\" and pick %s/manifest.json\n",
+                    folder ? folder->c_str() : "the extension/ folder of Quillory",
+                    folder ? folder->c_str() : "extension");
+    }
+    return ok;
+}
+
 // Loads the module, calls the named entry point and reports the outcome.
 int RunEntryPoint(const char* command, const char* entryPoint, const char* doneText)
 {
@@ -80,11 +109,10 @@ int RunEntryPoint(const char* command, const char* entryPoint, const char* doneT
         std::fprintf(stderr, "quillory %s: %s failed (0x%08X)\n", command, entryPoint, static_cast<unsigned>(hr));
         return 1;
     }
-    // Browser integration beyond the registry keys (the WebExtension's
-    // native-messaging manifests) is installed and removed at this point
-    // once it exists; the keys alone are written by the module itself.
+    // Browser integration beyond the registry keys: the WebExtension's
+    // native-messaging manifests (the keys alone are the module's work).
     std::printf("%s %s\n", doneText, module->c_str());
-    return 0;
+    return BrowserIntegration(command) ? 0 : 1;
 }
 
 const host::CommandRegistration registerCommand(80, [](CLI::App& app) {

@@ -88,8 +88,13 @@ std::unique_ptr<ChromiumProcess> ChromiumProcess::Start(const std::filesystem::p
     std::vector<std::string> args { browser.string(), "--headless", "--remote-debugging-pipe",
                                     "--user-data-dir=" + p->m_profile.string(), "--disable-gpu", "--disable-quic",
                                     "--no-first-run", "--no-default-browser-check", "--disable-background-networking",
-                                    "--disable-component-update", "--disable-sync", "--disable-extensions",
+                                    "--disable-component-update", "--disable-sync",
                                     "--disable-dev-shm-usage", "--mute-audio", "--hide-scrollbars" };
+    // No extensions but one the caller loads on purpose (its own, in tests).
+    const bool loadsExtension = std::any_of(extraArgs.begin(), extraArgs.end(),
+                                            [](const std::string& a) { return a.starts_with("--load-extension="); });
+    if (!loadsExtension)
+        args.push_back("--disable-extensions");
     // Chromium refuses to run its sandbox as root.
     if (geteuid() == 0)
         args.push_back("--no-sandbox");

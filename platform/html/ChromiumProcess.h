@@ -28,6 +28,7 @@ public:
     static std::optional<std::filesystem::path> FindBrowser();
 
     // Starts the browser; on failure returns null with a one-line error.
+    // Extensions are off unless extraArgs loads one (--load-extension=).
     static std::unique_ptr<ChromiumProcess> Start(const std::filesystem::path& browser,
                                                   const std::vector<std::string>& extraArgs, std::string& error);
     ~ChromiumProcess();

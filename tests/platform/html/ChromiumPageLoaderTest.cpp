@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
+#include <unistd.h>
 #include <fstream>
 
 using namespace html;
@@ -242,4 +245,40 @@ TEST_F(ChromiumSampleSite, APageThatNeverFinishesLoadingIsReadWhenTheTimeIsUp)
     EXPECT_FALSE(*(*r.document().images)[0].complete);
     EXPECT_TRUE(std::any_of(r.document().notes.begin(), r.document().notes.end(),
                             [](const std::string& n) { return n.find("not finished loading") != std::string::npos; }));
+}
+
+// The unpacked extension as a user loads it: Chromium accepts its manifest,
+// starts its service worker, and gives it the id the native-messaging
+// manifests allow (derived from the manifest's public key).
+TEST(ChromiumExtension, LoadsUnpackedWithTheIdTheHostManifestsAllow)
+{
+    const auto browser = ChromiumProcess::FindBrowser();
+    if (!browser)
+        GTEST_SKIP() << "Chromium is not installed (install the chromium package): browser tests skipped";
+    std::string error;
+    auto process = ChromiumProcess::Start(*browser,
+                                          { "--disable-features=DisableLoadExtensionCommandLineSwitch",
+                                            "--load-extension=" + SourcePath("extension").string() },
+                                          error);
+    ASSERT_TRUE(process) << error;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+    std::string worker;
+    for (int id = 1; worker.empty() && std::chrono::steady_clock::now() < until; ++id) {
+        ASSERT_TRUE(process->Send(R"({"id":)" + std::to_string(id) + R"(,"method":"Target.getTargets"})", until));
+        for (;;) {
+            auto m = process->Receive(until, 16u << 20);
+            ASSERT_TRUE(m) << "the browser did not answer: " << process->lastError();
+            auto j = nlohmann::json::parse(*m, nullptr, false);
+            if (!j.is_object() || j.value("id", 0) != id)
+                continue;
+            for (const auto& t : j["result"]["targetInfos"]) {
+                if (t.value("type", "") == "service_worker")
+                    worker = t.value("url", "");
+            }
+            break;
+        }
+        if (worker.empty())
+            usleep(300'000);
+    }
+    EXPECT_EQ(worker, "chrome-extension://giofkconlhinbomchjddogpdcjiehcgn/background.js");
 }
