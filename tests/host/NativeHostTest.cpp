@@ -317,3 +317,36 @@ TEST_F(NativeHost, RegisterWritesTheManifestsAndUnregisterRemovesThem)
     // A second unregistration finds nothing to remove and still succeeds.
     EXPECT_EQ(hosttest::RunQuillory({ "unregister" }, env, dir.path().string()).exitCode, 0);
 }
+
+// The whole chain behind the browser's button and menu entry: snapshot ->
+// document model -> grabber object -> grab run -> the grab dialog's window,
+// which the host asks the extension to open. The browser going away (its
+// end of stdin closing) ends the dialog and the host.
+TEST_F(NativeHost, ButtonAndMenuOpenTheGrabDialogInTheExtensionsBrowser)
+{
+    const auto reg = hosttest::RunQuillory({ "register" }, env, dir.path().string());
+    ASSERT_EQ(reg.exitCode, 0) << reg.err;
+    for (const char* via : { "button", "menu" }) {
+        HostProcess host(env, { "chrome-extension://giofkconlhinbomchjddogpdcjiehcgn/" });
+        ASSERT_TRUE(host.Receive());
+        ASSERT_TRUE(host.Send({ { "type", "snapshot" }, { "id", 1 }, { "part", 0 }, { "parts", 1 }, { "data", SmallSnapshot() } }));
+        ASSERT_TRUE(host.Send({ { "type", "grab" }, { "id", 1 }, { "via", via } }));
+        auto open = host.Receive(std::chrono::seconds(30));
+        ASSERT_TRUE(open) << via;
+        EXPECT_EQ((*open)["type"], "open") << *open;
+        EXPECT_EQ((*open)["role"], "grab") << *open;
+        const std::string url = (*open)["url"].get<std::string>();
+        EXPECT_EQ(url.rfind("http://127.0.0.1:", 0), 0u) << url;
+        host.CloseInput();
+        // The dialog closes, its window is taken down, the run reports done.
+        bool closed = false;
+        bool done = false;
+        while (auto m = host.Receive(std::chrono::seconds(30))) {
+            closed = closed || (*m)["type"] == "close";
+            done = done || (*m)["type"] == "done";
+        }
+        EXPECT_TRUE(closed) << via;
+        EXPECT_TRUE(done) << via;
+        EXPECT_EQ(host.Wait(std::chrono::seconds(15)), 0) << via;
+    }
+}
