@@ -2,6 +2,7 @@
 // in native-messaging frames on its stdin and stdout; and the host
 // manifests that `quillory register` writes and `unregister` removes.
 #include "tests/host/RunQuillory.h"
+#include "tests/support/PythonServer.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -349,4 +350,31 @@ TEST_F(NativeHost, ButtonAndMenuOpenTheGrabDialogInTheExtensionsBrowser)
         EXPECT_TRUE(done) << via;
         EXPECT_EQ(host.Wait(std::chrono::seconds(15)), 0) << via;
     }
+}
+
+// `quillory list --loader chromium` on a page its script builds lists the
+// pictures the script inserted; the static loader's listing has only the
+// one in the markup.
+TEST(ListCommandLoader, ChromiumListsPicturesAScriptInserted)
+{
+    if (access("/usr/bin/chromium", X_OK) != 0 && !std::getenv("QUILLORY_CHROMIUM"))
+        GTEST_SKIP() << "Chromium is not installed (install the chromium package): browser tests skipped";
+    testsupport::TempDir dir;
+    testsupport::PythonServer site(testsupport::SourcePath("tests/servers/site_server.py"),
+                                   { "--root", testsupport::SourcePath("sample/site").string(), "--lifetime", "300" });
+    std::map<std::string, std::string> env { { "HOME", dir.path().string() }, { "PATH", "/usr/bin:/bin" } };
+    const std::string url = site.BaseUrl() + "/scripted.html";
+    const auto live = hosttest::RunQuillory({ "list", "--loader", "chromium", url }, env, dir.path().string());
+    ASSERT_EQ(live.exitCode, 0) << live.err;
+    EXPECT_NE(live.out.find("<item src=\"images/photo.jpg\""), std::string::npos) << live.out;
+    EXPECT_NE(live.out.find("<item src=\"images/icon.png\""), std::string::npos) << live.out;
+    EXPECT_NE(live.out.find("<item src=\"images/logo.gif\""), std::string::npos) << live.out;
+
+    const auto markup = hosttest::RunQuillory({ "list", url }, env, dir.path().string());
+    ASSERT_EQ(markup.exitCode, 0) << markup.err;
+    EXPECT_EQ(markup.out.find("<item src=\"images/photo.jpg\""), std::string::npos);
+    EXPECT_NE(markup.out.find("<item src=\"images/logo.gif\""), std::string::npos);
+
+    const auto wrong = hosttest::RunQuillory({ "list", "--loader", "firefox", url }, env, dir.path().string());
+    EXPECT_NE(wrong.exitCode, 0);
 }
