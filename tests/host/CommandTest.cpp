@@ -58,7 +58,13 @@ protected:
         { "QUILLORY_REGISTRY_SYSTEM_MACHINE", (dir / "no-system" / "machine.reg").string() },
     };
 
-    hosttest::RunResult Run(const std::vector<std::string>& args) { return RunQuillory(args, env, dir.path().string()); }
+    // The program runs in a folder of its own, which must stay empty.
+    fs::path Cwd() const { return dir / "cwd"; }
+    hosttest::RunResult Run(const std::vector<std::string>& args)
+    {
+        fs::create_directories(Cwd());
+        return RunQuillory(args, env, Cwd().string());
+    }
     fs::path MachineHive() const { return dir / ".config" / "quillory" / "registry" / "machine.reg"; }
     fs::path UserHive() const { return dir / ".config" / "quillory" / "registry" / "user.reg"; }
 };
@@ -96,6 +102,7 @@ TEST_F(FreshHome, RegisterShowDefaultsUnregister)
     // Looking changes nothing.
     EXPECT_FALSE(fs::exists(UserHive()));
     EXPECT_FALSE(fs::exists(dir / "Documents"));
+    EXPECT_TRUE(fs::is_empty(Cwd()));
 
     const auto unreg = Run({ "unregister" });
     ASSERT_EQ(unreg.exitCode, 0) << unreg.err;
@@ -104,9 +111,8 @@ TEST_F(FreshHome, RegisterShowDefaultsUnregister)
     EXPECT_EQ(left.find("QVTovanix"), std::string::npos) << left;
     EXPECT_NE(left.find("\\Classes\\AppID]"), std::string::npos) << left;
     EXPECT_NE(left.find("\\Classes\\CLSID]"), std::string::npos) << left;
-    // Nothing was written outside HOME's own folders.
-    for (const auto& entry : fs::directory_iterator(dir.path()))
-        EXPECT_EQ(entry.path().filename(), ".config");
+    // Nothing was written into the working folder.
+    EXPECT_TRUE(fs::is_empty(Cwd()));
 }
 
 TEST_F(FreshHome, StoredValuesShowAsStoredAndComeBack)
@@ -127,7 +133,7 @@ TEST_F(FreshHome, StoredValuesShowAsStoredAndComeBack)
     EXPECT_EQ(lines.at("OverallLogPath").value, "\"\"");
     EXPECT_EQ(lines.at("OverallLogPath").from, "stored");
     // A relative path is stored absolute, against the folder it was typed in.
-    EXPECT_EQ(lines.at("GrabPath").value, "\"" + (dir / "saved" / "here").string() + "\"");
+    EXPECT_EQ(lines.at("GrabPath").value, "\"" + (Cwd() / "saved" / "here").string() + "\"");
     EXPECT_EQ(lines.at("GrabCSS").from, "default");
 
     const std::string hive = ReadFile(UserHive());
@@ -176,6 +182,25 @@ TEST_F(FreshHome, FlagStoredAsDwordShowsTheDefaultAndWhy)
     EXPECT_EQ(lines.at("GrabFlash").from, "default");
     EXPECT_EQ(lines.at("GrabFlash").value, "on  (stored REG_DWORD of 4 bytes is not used)");
     EXPECT_EQ(lines.at("MaxOverallLog").value, "500  (stored REG_BINARY of 2 bytes is not used)");
+}
+
+TEST_F(FreshHome, HelpPathComesFromTheMachineWhenTheUserHasNone)
+{
+    fs::create_directories(MachineHive().parent_path());
+    std::ofstream(MachineHive()) << "Windows Registry Editor Version 5.00\r\n\r\n"
+                                    "[HKEY_LOCAL_MACHINE\\Software\\Vornel\\Plugins\\Internet Explorer\\Quillory]\r\n"
+                                    "\"HelpPath\"=\"/opt/quillory/help.chm\"\r\n"
+                                    "\"GrabFlash\"=hex:00\r\n\r\n";
+    auto lines = ParseSettings(Run({ "settings" }).out);
+    EXPECT_EQ(lines.at("HelpPath").from, "machine");
+    EXPECT_EQ(lines.at("HelpPath").value, "\"/opt/quillory/help.chm\"");
+    // Only the help path is looked up machine-wide.
+    EXPECT_EQ(lines.at("GrabFlash").value, "on");
+
+    ASSERT_EQ(Run({ "settings", "HelpPath", "/home/help.chm" }).exitCode, 0);
+    lines = ParseSettings(Run({ "settings", "HelpPath" }).out);
+    EXPECT_EQ(lines.at("HelpPath").from, "stored");
+    EXPECT_EQ(lines.at("HelpPath").value, "\"/home/help.chm\"");
 }
 
 TEST_F(FreshHome, VersionFlag)
