@@ -327,5 +327,5 @@ TEST_F(DialogRender, HostilePageRunsNoScriptInTheDialog)
     EXPECT_NE(dom.find("data-ready=\"1\""), std::string::npos);
     EXPECT_EQ(dom.find("<title>INJECTED</title>"), std::string::npos);
     // The harmless-looking address with a quote was saved as one address.
-    EXPECT_NE(Calls(dom).find("\nSave http://evil.test/a.gif\" onerror=\"alert(5) pictures\n"), std::string::npos);
+    EXPECT_NE(Calls(dom).find("\nSave http://evil.test/a.gif\" onerror=\"alert(5) pictures\n"), std::string::npos) << Calls(dom);
 }
