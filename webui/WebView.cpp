@@ -1,8 +1,10 @@
 #include "webui/WebView.h"
 
 #include "grabber/TovanixDialog.h"
+#include "options/DialogModel.h"
 #include "platform/sys/XdgPaths.h"
 #include "webui/DialogSession.h"
+#include "webui/ModelDialogPage.h"
 #include "webui/ModalPageSession.h"
 #include "webui/WebSavingUrlsView.h"
 
@@ -63,6 +65,10 @@ std::unique_ptr<BrowserWindow> WebView::OpenWindow(WindowRequest request)
 
 void WebView::DialogShown(ui::Dialog& dialog)
 {
+    if (auto* model = dynamic_cast<CDialogModel*>(&dialog)) {
+        m_models[&dialog] = std::make_shared<ModelDialogShowing>(ShowModelDialog(*this, *model));
+        return;
+    }
     auto* grab = dynamic_cast<CTovanixDialog*>(&dialog);
     if (!grab) {
         // The progress dialog presents itself through its list view; other
@@ -113,6 +119,12 @@ void WebView::DialogShown(ui::Dialog& dialog)
 
 void WebView::DialogClosed(ui::Dialog& dialog)
 {
+    if (auto model = m_models.find(&dialog); model != m_models.end()) {
+        auto showing = std::move(model->second);
+        m_models.erase(model);
+        showing->Close();
+        return;
+    }
     auto it = m_shown.find(&dialog);
     if (it == m_shown.end())
         return;

@@ -35,6 +35,8 @@ class ISavingUrlsView;
 
 namespace webui {
 
+struct ModelDialogShowing;
+
 class WebView final : public ui::IView, public std::enable_shared_from_this<WebView> {
 public:
     struct Options {
@@ -80,6 +82,8 @@ private:
     std::shared_ptr<UiServer> m_server;
     Options m_options;
     std::map<ui::Dialog*, Shown> m_shown;
+    // The options and about pages: dialogs described as controls.
+    std::map<ui::Dialog*, std::shared_ptr<ModelDialogShowing>> m_models;
     std::shared_ptr<std::atomic<int>> m_openWindows = std::make_shared<std::atomic<int>>(0);
 };
 
