@@ -121,11 +121,10 @@ TEST_F(GrabBatch, ChosenFilesLandInTheOutputFolderOnlyAndStoredGrabPathStays)
     EXPECT_EQ(after.out, before.out);
 }
 
-// Disabled until fixed: `settings GrabImage off` is refused here (exit 2).
-TEST_F(GrabBatch, DISABLED_KindSwitchedOffInTheOptionsIsNotDownloaded)
+TEST_F(GrabBatch, KindSwitchedOffInTheOptionsIsNotDownloaded)
 {
     ASSERT_EQ(Run({ "register" }).exitCode, 0);
-    ASSERT_EQ(Run({ "settings", "GrabImage", "off" }).exitCode, 0);
+    ASSERT_EQ(Run({ "settings", "GrabPictures", "off" }).exitCode, 0);
     Site site;
     const auto r = Run({ "grab", "--batch", "-o", out.string(), site.Url() });
     ASSERT_EQ(r.exitCode, 2) << r.out << r.err; // the missing stylesheet
@@ -160,15 +159,18 @@ TEST_F(GrabBatch, DemoRegistersWhenNeededServesTheSiteAndSaysWhereTheFilesWent)
     EXPECT_EQ(StrayFiles(home, out), std::vector<std::string>());
 }
 
-// Disabled until fixed: the page's one good picture is not chosen either (exit 3).
-TEST_F(GrabBatch, DISABLED_NetworkPageCannotHaveLocalFilesOrScriptAddressesFetched)
+TEST_F(GrabBatch, NetworkPageCannotHaveLocalFilesOrScriptAddressesFetched)
 {
     ASSERT_EQ(Run({ "register" }).exitCode, 0);
     const fs::path secret = dir / "secret.txt";
     std::ofstream(secret) << "private";
     const fs::path root = dir / "www";
     fs::create_directories(root);
-    std::ofstream(root / "ok.gif") << "GIF89a";
+    // A whole 1x1 picture: only pictures that loaded are listed.
+    const unsigned char gif[] = { 0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01, 0x00, 0x80, 0x00, 0x00,
+        0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0x21, 0xf9, 0x04, 0x01, 0x00, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00,
+        0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3b };
+    std::ofstream(root / "ok.gif", std::ios::binary).write(reinterpret_cast<const char*>(gif), sizeof gif);
     std::ofstream(root / "hostile.html")
         << "<html><body><img src=\"ok.gif\"><img src=\"file://" << secret.string() << "\">"
         << "<img src=\"javascript:alert(1)\"><script src=\"data:text/javascript,1\"></script></body></html>";
