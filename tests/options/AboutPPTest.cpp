@@ -7,8 +7,12 @@ namespace {
 
 std::filesystem::path BuiltModule()
 {
-    const char* binary = std::getenv("QUILLORY_BINARY_DIR");
-    return binary ? std::filesystem::path(binary) / "module" / "libqvtovanix.so" : std::filesystem::path();
+    if (const char* binary = std::getenv("QUILLORY_BINARY_DIR"); binary && *binary)
+        return std::filesystem::path(binary) / "module" / "libqvtovanix.so";
+    // The test program lives in <build>/tests; the module in <build>/module.
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path() : self.parent_path().parent_path() / "module" / "libqvtovanix.so";
 }
 
 class AboutPPTest : public OptionsUser {
