@@ -133,7 +133,7 @@ TEST(GrabDialogE2E, SampleSiteDialogSavesTheChoiceShowsProgressAndStoresTheOptio
         { "BROWSER", node + " " + (driverDir / "grab-flow.mjs").string() + " %s" },
     };
     ASSERT_EQ(hosttest::RunQuillory({ "register" }, env, home.string()).exitCode, 0);
-    const auto scriptsBefore = hosttest::RunQuillory({ "settings", "GrabScript" }, env, home.string());
+    const auto scriptsBefore = hosttest::RunQuillory({ "settings", "GrabScripts" }, env, home.string());
 
     testsupport::PythonServer other(testsupport::SourcePath("tests/servers/site_server.py"),
                                     { "--root", testsupport::SourcePath("sample/site").string(), "--lifetime", "150" });
@@ -175,7 +175,7 @@ TEST(GrabDialogE2E, SampleSiteDialogSavesTheChoiceShowsProgressAndStoresTheOptio
     EXPECT_EQ(names.count("site.css"), 1u);
     EXPECT_EQ(names.count("app.js"), 0u);
     // The option switched in the page was stored as the dialog went.
-    const auto setting = hosttest::RunQuillory({ "settings", "GrabScript" }, env, home.string());
+    const auto setting = hosttest::RunQuillory({ "settings", "GrabScripts" }, env, home.string());
     EXPECT_NE(setting.out, scriptsBefore.out) << setting.out;
     EXPECT_TRUE(fs::exists(artifacts / "grab-dialog.png"));
     EXPECT_TRUE(fs::exists(artifacts / "progress.png"));

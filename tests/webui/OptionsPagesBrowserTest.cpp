@@ -39,7 +39,12 @@ constexpr const char* kKey = kSettingsKey;
 fs::path BuildDir()
 {
     const char* dir = std::getenv("QUILLORY_BINARY_DIR");
-    return dir && *dir ? fs::path(dir) : platform::TempDir() / "quillory-options-tests";
+    if (dir && *dir)
+        return fs::path(dir);
+    // The test program lives in <build>/tests.
+    std::error_code ec;
+    const auto self = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? platform::TempDir() / "quillory-options-tests" : self.parent_path().parent_path();
 }
 
 fs::path ArtifactDir()
