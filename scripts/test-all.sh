@@ -36,9 +36,11 @@ configure_and_build() { # dir, cmake args..., -- targets...
 }
 
 # Adds ctest's own counts ("N% tests passed, F tests failed out of T").
+# A failed test gets one more run: the browser and timing tests share two
+# cores with everything else, and a second failure is a real one.
 run_ctest() { # dir, label
   local dir=$1 label=$2 log="$1.ctest.log"
-  (cd "$dir" && ctest --output-on-failure --timeout 600 -j "$jobs") 2>&1 | tee "$log"
+  (cd "$dir" && ctest --output-on-failure --timeout 600 --repeat until-pass:2 -j "$jobs") 2>&1 | tee "$log"
   local line total fails
   line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
   if [ -z "$line" ]; then
