@@ -28,7 +28,7 @@ def pixels(w, h, seed):
 
 def gif(w, h, seed):
     # Two-colour GIF89a. LZW with a clear code before every 2 pixels keeps
-    # the code width at 2 bits (GIF89a spec, appendix F): simple, valid.
+    # the code width at 2 bits (the GIF89a format, appendix F): simple, valid.
     rows = pixels(w, h, seed)
     indices = [0 if sum(p) > 382 else 1 for row in rows for p in row]
     out = bytearray(b"GIF89a" + struct.pack("<HHBBB", w, h, 0x80, 0, 0))
