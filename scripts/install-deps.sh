@@ -12,8 +12,16 @@ packages=(
   chromium nodejs npm
 )
 
+# Packages that a machine may already provide outside Debian's package of
+# that name (a Node.js build that bundles npm conflicts with Debian's npm):
+# the command being there is enough.
+declare -A provides=([nodejs]=node [npm]=npm)
+
 missing=()
 for p in "${packages[@]}"; do
+  if [ -n "${provides[$p]:-}" ] && command -v "${provides[$p]}" >/dev/null 2>&1; then
+    continue
+  fi
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
     missing+=("$p")
   fi
