@@ -54,7 +54,7 @@ void* LoadModule(const std::string& path, std::string& error)
     std::lock_guard lock(m.mutex);
     if (auto it = m.handles.find(path); it != m.handles.end())
         return it->second;
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!handle) {
         const char* why = dlerror();
         error = "Cannot load " + path + ": " + (why ? why : "unknown error");

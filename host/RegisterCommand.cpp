@@ -90,7 +90,9 @@ int RunEntryPoint(const char* command, const char* entryPoint, const char* doneT
         std::fprintf(stderr, "quillory %s: %s\n", command, error.c_str());
         return 1;
     }
-    void* lib = dlopen(module->c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Kept loaded, as COM hosts keep in-process servers: the module holds
+    // process-wide state (its registry store) that must outlive the call.
+    void* lib = dlopen(module->c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!lib) {
         const char* why = dlerror();
         std::fprintf(stderr, "quillory %s: cannot load %s: %s\n", command, module->c_str(), why ? why : "unknown error");

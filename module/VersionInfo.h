@@ -48,7 +48,7 @@ inline constexpr const char* kVersionInfoSymbol = "QVTovanixVersionInfo";
 // cannot be loaded or carries no record with the right signature.
 [[nodiscard]] inline std::optional<QVVersionInfo> ReadVersionInfo(const std::string& path)
 {
-    void* lib = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
+    void* lib = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL | RTLD_NODELETE);
     if (!lib)
         return std::nullopt;
     std::optional<QVVersionInfo> result;
