@@ -152,20 +152,35 @@ void RunBatchJob(ITovanix& tovanix, const html::Document& page, bool localPage, 
     }
     outcome.chosen = chosen.size();
 
-    const TerminalProgressView* table = nullptr;
-    SetSavingUrlsViewFactory([&table]() -> std::unique_ptr<ISavingUrlsView> {
+    // The dialog destroys its view when it closes, so the view reports an
+    // interruption through a flag that outlives it.
+    auto interrupted = std::make_shared<bool>(false);
+    class BatchTable final : public ISavingUrlsView {
+    public:
+        BatchTable(std::unique_ptr<TerminalProgressView> table, std::shared_ptr<bool> flag)
+            : m_table(std::move(table)), m_flag(std::move(flag)) { }
+        ~BatchTable() override { *m_flag = m_table->Interrupted(); }
+        void Opened(CSavingUrlsDialog& dialog) override { m_table->Opened(dialog); }
+        void RowInserted(std::size_t row) override { m_table->RowInserted(row); }
+        void CellChanged(std::size_t row, int column) override { m_table->CellChanged(row, column); }
+        void RowFinished(std::size_t row) override { m_table->RowFinished(row); }
+        void EventsHandled() override { m_table->EventsHandled(); }
+        void Closed() override { m_table->Closed(); }
+
+    private:
+        std::unique_ptr<TerminalProgressView> m_table;
+        std::shared_ptr<bool> m_flag;
+    };
+    SetSavingUrlsViewFactory([interrupted]() -> std::unique_ptr<ISavingUrlsView> {
         TerminalProgressView::Options options;
         options.fd = STDOUT_FILENO;
         options.closeWhenDone = TerminalProgressView::CloseWhenDone::Yes;
         options.closeOnInterrupt = TerminalProgressView::CloseOnInterrupt::Yes;
-        auto view = std::make_unique<TerminalProgressView>(options);
-        table = view.get();
-        return view;
+        return std::make_unique<BatchTable>(std::make_unique<TerminalProgressView>(options), interrupted);
     });
     if (!chosen.empty())
         (void)tovanix.StartDownloading();
-    if (table)
-        outcome.interrupted = table->Interrupted();
+    outcome.interrupted = *interrupted;
     SetSavingUrlsViewFactory({});
 
     for (const std::string& url : chosen) {
