@@ -98,6 +98,9 @@ MessageLoop::TimerId MessageLoop::PostDelayed(std::function<void()> fn, Clock::d
             return 0;
         id = m_nextTimer++;
         m_timers.emplace(Clock::now() + delay, std::make_pair(id, std::move(fn)));
+        // A loop asleep until a later time (or without any timer) must
+        // recompute when to wake: counted as a wake so its wait ends now.
+        ++m_wakeCount;
     }
     m_wake.notify_all();
     return id;
@@ -201,11 +204,20 @@ bool MessageLoop::RunOne()
         if (!m_sent.empty()) {
             sent = std::move(m_sent.front());
             m_sent.pop_front();
-        } else if (!m_posted.empty()) {
-            fn = std::move(m_posted.front());
-            m_posted.pop_front();
         } else {
-            fn = TakeDueTimer(Clock::now());
+            // A due timer takes its turn after a posted message, so a
+            // stream of posts that never lets the queue run dry cannot
+            // starve timers (progress redraws, delayed drains).
+            if (m_postedSinceTimer > 0 || m_posted.empty()) {
+                fn = TakeDueTimer(Clock::now());
+                if (fn)
+                    m_postedSinceTimer = 0;
+            }
+            if (!fn && !m_posted.empty()) {
+                fn = std::move(m_posted.front());
+                m_posted.pop_front();
+                ++m_postedSinceTimer;
+            }
             if (!fn)
                 return false;
         }
@@ -245,8 +257,13 @@ bool MessageLoop::RunUntilDeadline(const std::function<bool()>& done, Clock::tim
     for (;;) {
         if (frame.quit || done())
             return true;
-        if (RunOne())
+        if (RunOne()) {
+            // A loop kept busy by an endless stream still keeps its
+            // deadline.
+            if (deadline != Clock::time_point::max() && Clock::now() >= deadline && !frame.quit && !done())
+                return false;
             continue;
+        }
         std::unique_lock lock(m_mutex);
         const auto seen = m_wakeCount;
         auto until = deadline;

@@ -41,8 +41,12 @@ public:
     // Returns false (and drops fn) when the loop's thread has ended.
     bool Post(std::function<void()> fn);
 
-    // Runs fn once `delay` has passed, from within a running loop. The id
-    // can cancel it until it has started.
+    // Runs fn once `delay` has passed, from within a running loop (however
+    // deeply nested), also when another thread arms it while the loop
+    // sleeps. A due timer runs before the next posted message whenever a
+    // posted one ran since the last timer, so a busy queue delays timers
+    // by one message at most. The id can cancel it until it has started.
+    // Returns 0 (and drops fn) when the loop's thread has ended.
     TimerId PostDelayed(std::function<void()> fn, Clock::duration delay);
     void CancelDelayed(TimerId id);
 
@@ -105,6 +109,8 @@ private:
     std::deque<std::shared_ptr<SentCall>> m_sent;
     std::multimap<Clock::time_point, std::pair<TimerId, std::function<void()>>> m_timers;
     TimerId m_nextTimer = 1;
+    // Posted messages run since the last timer ran; guarded by m_mutex.
+    std::uint64_t m_postedSinceTimer = 0;
     bool m_ended = false;
     std::uint64_t m_wakeCount = 0;
 };
