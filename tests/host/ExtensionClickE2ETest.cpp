@@ -1,0 +1,275 @@
+// The extension's "Grab" button pressed in headless Chromium: a fresh home
+// with `quillory register` run in it (or not), the user's Chromium profile
+// in that home (where Chromium reads the native messaging manifests), the
+// unpacked extension loaded, the sample site on loopback, and a press of
+// the button on the page's tab (tests/e2e/extension-click.mjs). What the
+// press brought - alerts in the page, windows the extension opened - is
+// read back from the driver's result file.
+#include "host/NativeHostManifests.h"
+#include "tests/support/PythonServer.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+
+extern char** environ;
+
+namespace {
+
+std::string Which(const std::string& name)
+{
+    const char* path = std::getenv("PATH");
+    const std::string dirs = path ? path : "/usr/bin:/bin";
+    for (std::size_t start = 0; start <= dirs.size();) {
+        std::size_t end = dirs.find(':', start);
+        if (end == std::string::npos)
+            end = dirs.size();
+        const fs::path candidate = fs::path(dirs.substr(start, end - start)) / name;
+        if (end > start && ::access(candidate.c_str(), X_OK) == 0)
+            return candidate.string();
+        start = end + 1;
+    }
+    return {};
+}
+
+// Runs argv with env, output to log; killed by its PID after the limit.
+// The exit status, or -1 when it did not end by itself.
+int RunBounded(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+               const fs::path& log, std::chrono::seconds limit)
+{
+    std::vector<std::string> envStore;
+    for (const auto& [k, v] : env)
+        envStore.push_back(k + "=" + v);
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    for (std::string& e : envStore)
+        envp.push_back(e.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return -1;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class ExtensionClick : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* configured = std::getenv("QUILLORY_CHROMIUM");
+        m_chromium = configured && *configured ? configured : "/usr/bin/chromium";
+        if (::access(m_chromium.c_str(), X_OK) != 0)
+            GTEST_SKIP() << "no Chromium at " << m_chromium << " (install the chromium package)";
+        m_node = Which("node");
+        if (m_node.empty() || Which("npm").empty())
+            GTEST_SKIP() << "no node/npm on PATH (install nodejs and npm)";
+        const char* build = std::getenv("QUILLORY_BINARY_DIR");
+        m_driverDir = (build && *build ? fs::path(build) : fs::path(QUILLORY_EXE).parent_path().parent_path()) / "e2e-extension";
+        std::string why;
+        if (!InstallDriver(why))
+            GTEST_SKIP() << why;
+
+        const fs::path home = m_dir / "home";
+        fs::create_directories(home);
+        m_browserLog = m_dir / "browser-urls";
+        const fs::path browser = m_dir / "browser.sh";
+        std::ofstream(browser) << "#!/bin/sh\necho \"$1\" >> '" << m_browserLog.string() << "'\n";
+        fs::permissions(browser, fs::perms::owner_all);
+        m_env = {
+            { "HOME", home.string() },
+            { "XDG_CONFIG_HOME", (home / ".config").string() },
+            { "XDG_DATA_HOME", (home / ".local" / "share").string() },
+            { "XDG_CACHE_HOME", (home / ".cache").string() },
+            { "PATH", std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin" },
+            { "TMPDIR", m_dir.path().string() },
+            { "QUILLORY_MODULE_PATH", QUILLORY_MODULE_PATH },
+            { "QUILLORY_REGISTRY_SYSTEM_MACHINE", (m_dir / "no-system" / "machine.reg").string() },
+            { "QUILLORY_CHROMIUM", m_chromium },
+            // The dialog must come as a window of the pressing browser, not a new one.
+            { "BROWSER", browser.string() + " %s" },
+        };
+        for (const char* name : { "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS" }) {
+            if (const char* value = std::getenv(name))
+                m_env[name] = value;
+        }
+    }
+
+    // The driver and playwright-core, installed once per build folder under
+    // a lock (CTest runs the cases in parallel processes).
+    bool InstallDriver(std::string& why)
+    {
+        fs::create_directories(m_driverDir);
+        const int lock = ::open((m_driverDir / "install.lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+        if (lock < 0 || ::flock(lock, LOCK_EX) != 0) {
+            why = "cannot lock " + m_driverDir.string();
+            return false;
+        }
+        const fs::path source = testsupport::SourcePath("tests/e2e");
+        for (const char* file : { "package.json", "package-lock.json", "extension-click.mjs" })
+            fs::copy_file(source / file, m_driverDir / file, fs::copy_options::overwrite_existing);
+        bool ok = true;
+        if (!fs::exists(m_driverDir / "node_modules" / "playwright-core" / "package.json")) {
+            const std::string command = "cd '" + m_driverDir.string() + "' && npm ci --no-audit --no-fund > npm.log 2>&1";
+            if (std::system(command.c_str()) != 0) {
+                why = "npm could not install playwright-core (see " + (m_driverDir / "npm.log").string() + ")";
+                ok = false;
+            }
+        }
+        ::close(lock);
+        return ok;
+    }
+
+    int Quillory(const std::string& command, const std::map<std::string, std::string>& extra = {})
+    {
+        auto env = m_env;
+        for (const auto& [k, v] : extra)
+            env[k] = v;
+        return RunBounded({ QUILLORY_EXE, command }, env, m_dir / "quillory.log", std::chrono::seconds(60));
+    }
+
+    // Presses the button on `url`; what the driver saw, plus its log on failure.
+    json Press(const std::string& url)
+    {
+        const fs::path result = m_dir / "press.json";
+        const fs::path profile = m_dir / "home" / ".config" / "chromium";
+        const int code = RunBounded({ m_node, (m_driverDir / "extension-click.mjs").string(), profile.string(),
+                                      testsupport::SourcePath("extension").string(), url, result.string() },
+                                    m_env, m_dir / "driver.log", std::chrono::seconds(150));
+        std::ifstream in(result);
+        json seen = in ? json::parse(in, nullptr, false) : json();
+        EXPECT_EQ(code, 0) << Log("driver.log");
+        EXPECT_TRUE(seen.is_object()) << Log("driver.log");
+        if (!seen.is_object())
+            return json::object();
+        EXPECT_EQ(seen["error"], nullptr) << Log("driver.log");
+        EXPECT_EQ(seen.value("extensionId", ""), host::kChromiumExtensionId);
+        return seen;
+    }
+
+    std::string Log(const std::string& name) const
+    {
+        std::ifstream in(m_dir / name);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return name + ":\n" + (text.size() > 6000 ? text.substr(text.size() - 6000) : text);
+    }
+
+    std::string PageUrl(const std::string& page)
+    {
+        const fs::path root = testsupport::SourcePath("sample/site");
+        m_other = std::make_unique<testsupport::PythonServer>(testsupport::SourcePath("tests/servers/site_server.py"),
+            std::vector<std::string> { "--root", root.string(), "--lifetime", "150" });
+        m_site = std::make_unique<testsupport::PythonServer>(testsupport::SourcePath("tests/servers/site_server.py"),
+            std::vector<std::string> { "--root", root.string(), "--lifetime", "150", "--define", "OTHER_ORIGIN=" + m_other->BaseUrl() });
+        return m_site->BaseUrl() + "/" + page;
+    }
+
+    testsupport::TempDir m_dir;
+    std::string m_chromium;
+    std::string m_node;
+    fs::path m_driverDir;
+    fs::path m_browserLog;
+    std::map<std::string, std::string> m_env;
+    std::unique_ptr<testsupport::PythonServer> m_other;
+    std::unique_ptr<testsupport::PythonServer> m_site;
+};
+
+bool Contains(const json& list, const std::string& value)
+{
+    return list.is_array() && std::find(list.begin(), list.end(), value) != list.end();
+}
+
+TEST_F(ExtensionClick, GrabButtonOpensTheDialogForThatPageWithThePicturesItsScriptInserted)
+{
+    ASSERT_EQ(Quillory("register"), 0) << Log("quillory.log");
+    const std::string url = PageUrl("scripted.html");
+    const json seen = Press(url);
+
+    EXPECT_EQ(seen["alerts"], json::array());
+    ASSERT_EQ(seen["windows"].size(), 1u) << seen.dump(1) << Log("driver.log");
+    const json& dialog = seen["windows"][0];
+    ASSERT_EQ(dialog.value("kind", ""), "dialog") << dialog.dump(1);
+    ASSERT_FALSE(dialog["frames"].empty());
+    EXPECT_EQ(dialog["frames"][0], url) << "the dialog is for another page";
+    EXPECT_TRUE(Contains(dialog["kinds"], "pictures")) << dialog["kinds"];
+    const std::string base = m_site->BaseUrl();
+    // In the markup, and inserted by the page's script: the live page was read.
+    EXPECT_TRUE(Contains(dialog["items"], base + "/images/logo.gif")) << dialog["items"];
+    EXPECT_TRUE(Contains(dialog["items"], base + "/images/photo.jpg")) << dialog["items"];
+    EXPECT_TRUE(Contains(dialog["items"], base + "/images/icon.png")) << dialog["items"];
+    EXPECT_EQ(dialog["frames"].dump().find(m_other->BaseUrl()), std::string::npos) << "a cross-origin frame was read";
+    EXPECT_TRUE(dialog.value("closedByHost", false)) << "Exit left the dialog's window open";
+    EXPECT_FALSE(fs::exists(m_browserLog)) << "a window went to $BROWSER instead of the pressing browser";
+}
+
+TEST_F(ExtensionClick, GrabButtonWithoutRegistrationSaysTheModuleIsNotInstalled)
+{
+    const json seen = Press(PageUrl("index.html"));
+    EXPECT_EQ(seen["alerts"], json::array({ "Module QVTovanix.Tovanix not installed" })) << Log("driver.log");
+    EXPECT_EQ(seen["windows"], json::array());
+}
+
+// The host runs and answers, but the registered module file has gone: its
+// error message becomes the page's alert.
+TEST_F(ExtensionClick, GrabButtonWithTheRegisteredModuleGoneSaysTheModuleIsNotInstalled)
+{
+    const fs::path copy = m_dir / "lib" / "libqvtovanix.so";
+    fs::create_directories(copy.parent_path());
+    fs::copy_file(QUILLORY_MODULE_PATH, copy);
+    ASSERT_EQ(Quillory("register", { { "QUILLORY_MODULE_PATH", copy.string() } }), 0) << Log("quillory.log");
+    fs::remove(copy);
+    const json seen = Press(PageUrl("index.html"));
+    EXPECT_EQ(seen["alerts"], json::array({ "Module QVTovanix.Tovanix not installed" })) << Log("driver.log");
+    EXPECT_EQ(seen["windows"], json::array());
+}
+
+// A grab-run message box comes as a window of the pressing browser and its
+// answer ends the run, which then closes that window.
+TEST_F(ExtensionClick, MhtRefusalBoxReachesTheUserAsABrowserWindow)
+{
+    ASSERT_EQ(Quillory("register"), 0) << Log("quillory.log");
+    const json seen = Press(PageUrl("index.html#saved.mht"));
+    EXPECT_EQ(seen["alerts"], json::array());
+    ASSERT_EQ(seen["windows"].size(), 1u) << seen.dump(1) << Log("driver.log");
+    const json& box = seen["windows"][0];
+    EXPECT_EQ(box.value("kind", ""), "other") << "the grab dialog opened for a .mht address";
+    EXPECT_NE(box.value("text", "").find("Sorry, grabbing files from page in .mht format not supported"), std::string::npos)
+        << box.dump(1);
+    EXPECT_TRUE(box.value("closedByHost", false)) << "the answered box stayed open";
+    EXPECT_FALSE(fs::exists(m_browserLog));
+}
+
+} // namespace
