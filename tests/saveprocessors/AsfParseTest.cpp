@@ -61,38 +61,35 @@ TEST(AsfHeaderWalk, StreamFlagsAreTakenWholeAndLastFilePropertiesWins)
     EXPECT_EQ(walk.info.streamIds, (std::vector<std::uint32_t>{0x8003}));
 }
 
-TEST(AsfHeaderWalk, ObjectSizeZeroOrBelow24EndsTheWalk)
+TEST(AsfHeaderWalk, DamagedCutOrStoppedHeadersEndTheWalkWithoutReadingPastIt)
 {
-    for (const std::uint64_t size : {0ull, 1ull, 23ull}) {
-        Bytes bad = Object(asf::kStreamPropertiesObject, size, 56);
-        const Bytes header = AsfHeader({bad, FileProperties(3200)});
-        const Walk walk = RunWalk(header);
-        EXPECT_EQ(walk.info.packetLength, 0u) << size;
-        EXPECT_TRUE(Has(walk, "object size below 24, header walk ends")) << size;
+    struct Case {
+        const char* name;
+        Bytes header;
+        int stopAfter;
+        std::size_t streams; // found before the walk ended
+    };
+    Bytes cutInFileProperties = AsfHeader({StreamProperties(1), FileProperties(3200)});
+    cutInFileProperties.resize(30 + 80 + 60); // before its packet length
+    Bytes cutInGuid = cutInFileProperties;
+    cutInGuid.resize(30 + 80 + 10);
+    std::vector<Case> cases = {
+        // 2^32 + 24: its low 32 bits alone would step 24 bytes on and re-read
+        // the body as objects.
+        {"huge object size", AsfHeader({Object(asf::kStreamPropertiesObject, 0x100000018ull, 56), FileProperties(3200)}), -1, 1},
+        {"cut inside an object", cutInFileProperties, -1, 1},
+        {"cut inside a GUID", cutInGuid, -1, 1},
+        {"stopped before the file properties", AsfHeader({StreamProperties(1), FileProperties(3200)}), 1, 1},
+        {"nothing after the fixed part", Bytes(30, 0), -1, 0},
+    };
+    for (const std::uint64_t size : {0ull, 1ull, 23ull})
+        cases.push_back({"object size below 24", AsfHeader({Object(asf::kStreamPropertiesObject, size, 56), FileProperties(3200)}), -1, 1});
+    for (const Case& c : cases) {
+        const Walk walk = RunWalk(c.header, c.stopAfter);
+        EXPECT_EQ(walk.info.packetLength, 0u) << c.name << ": the file properties after the damage were read";
+        EXPECT_EQ(walk.info.streamIds.size(), c.streams) << c.name;
     }
-}
-
-TEST(AsfHeaderWalk, HugeObjectSizeEndsTheWalkInsteadOfWrappingTheOffset)
-{
-    // 2^32 + 24: its low 32 bits alone would step 24 bytes on and re-read
-    // the body as objects.
-    const Bytes header = AsfHeader({Object(asf::kStreamPropertiesObject, 0x100000018ull, 56), FileProperties(3200)});
-    const Walk walk = RunWalk(header);
-    EXPECT_EQ(walk.info.packetLength, 0u); // the File Properties Object is never reached
-    EXPECT_EQ(walk.info.streamIds.size(), 1u);
-}
-
-TEST(AsfHeaderWalk, FieldsBeyondTheCollectedBytesAreNotRead)
-{
-    Bytes header = AsfHeader({StreamProperties(1), FileProperties(3200)});
-    // Cut inside the File Properties Object, before its packet length.
-    header.resize(30 + 80 + 60);
-    const Walk walk = RunWalk(header);
-    EXPECT_EQ(walk.info.packetLength, 0u);
-    EXPECT_EQ(walk.info.streamIds, (std::vector<std::uint32_t>{1}));
-    // A header that ends inside an object's GUID ends the walk too.
-    header.resize(30 + 80 + 10);
-    EXPECT_EQ(RunWalk(header).info.streamIds.size(), 1u);
+    EXPECT_TRUE(Has(RunWalk(cases.back().header), "object size below 24, header walk ends"));
 }
 
 TEST(AsfHeaderWalk, KeepsAtMostTwentyStreams)
@@ -104,15 +101,6 @@ TEST(AsfHeaderWalk, KeepsAtMostTwentyStreams)
     ASSERT_EQ(walk.info.streamIds.size(), asf::kMaxStreams);
     EXPECT_EQ(walk.info.streamIds.back(), 20u);
     EXPECT_TRUE(Has(walk, "stream object ignored, more than 20 streams: 21\n"));
-}
-
-TEST(AsfHeaderWalk, StopBeforeFilePropertiesLeavesNoPacketLength)
-{
-    const Bytes header = AsfHeader({StreamProperties(1), FileProperties(3200)});
-    const Walk walk = RunWalk(header, 1);
-    EXPECT_EQ(walk.info.packetLength, 0u);
-    EXPECT_EQ(walk.info.streamIds.size(), 1u);
-    EXPECT_EQ(RunWalk(Bytes(30, 0)).info.packetLength, 0u); // nothing after the fixed part
 }
 
 TEST(AsfHeaderComplete, EndsOnlyAfterTheDataObjectFixedPart)

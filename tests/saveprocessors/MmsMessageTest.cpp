@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "saveprocessors/MmsMessage.h"
@@ -91,41 +92,30 @@ TEST(MmsMessage, FunnelNamesTheClientAddressIn28WideCharacters)
     EXPECT_EQ(mms::ConnectFunnelPayload("127.0.0.1").size(), 8u + 2 * 24u);
 }
 
-TEST(MmsMessage, OpenFileCarriesThePathWithoutTheQuery)
+TEST(MmsMessage, PayloadsHaveTheirWireLayoutByteForByte)
 {
     const auto parts = QVSaveProcessors::SplitUrl("mms://host/a.asf?x=1", true);
     ASSERT_TRUE(parts);
-    const Bytes payload = mms::OpenFilePayload(parts->urlPath);
-    EXPECT_EQ(payload, Hex("0000000000000000" "2f0061002e00610073006600" "00000000"));
-}
-
-TEST(MmsMessage, NonAsciiPathIsWidenedPerCharacterNotPerByte)
-{
-    // "é" is two bytes of UTF-8 and one UTF-16 unit (E9 00); byte-wise
-    // widening would send C3 00 A9 00, two wrong characters.
-    const Bytes payload = mms::OpenFilePayload("/\xC3\xA9.asf");
-    EXPECT_EQ(Bytes(payload.begin() + 8, payload.end() - 4), Hex("2f00e9002e00610073006600"));
-    // A character outside the BMP becomes a surrogate pair.
-    EXPECT_EQ(mms::Widen("\xF0\x9F\x8E\xB5"), Hex("3cd8b5df"));
-}
-
-TEST(MmsMessage, StreamSelectionForStreamsOneAndTwo)
-{
-    const std::uint32_t streams[] = {1, 2};
-    EXPECT_EQ(mms::StreamSelectionPayload(streams), Hex("0000ffff02000000"));
-    EXPECT_EQ(mms::StreamExtra(1), 0x0001FFFFu);
-    const std::uint32_t three[] = {1, 2, 3};
-    EXPECT_EQ(mms::StreamSelectionPayload(three).size(), 6u * 3 - 4);
-    const std::uint32_t one[] = {5};
-    EXPECT_EQ(mms::StreamSelectionPayload(one), Hex("0000"));
-}
-
-TEST(MmsMessage, FixedPayloadsOfReadHeaderAndStartPlaying)
-{
+    const std::uint32_t one[] = {5}, two[] = {1, 2}, three[] = {1, 2, 3};
     Bytes readHeader(40, 0);
     readHeader[32] = 2;
-    EXPECT_EQ(mms::ReadHeaderPayload(), readHeader);
-    EXPECT_EQ(mms::StartPlayingPayload(), Hex("0000000000000000" "ffffffffffffffff" "00000000" "04000000"));
+    const Bytes eAcute = mms::OpenFilePayload("/\xC3\xA9.asf");
+    const std::vector<std::tuple<const char*, Bytes, Bytes>> cases = {
+        {"open file carries the path without the query", mms::OpenFilePayload(parts->urlPath),
+         Hex("0000000000000000" "2f0061002e00610073006600" "00000000")},
+        // "é" is two bytes of UTF-8 and one UTF-16 unit (E9 00); byte-wise
+        // widening would send C3 00 A9 00, two wrong characters.
+        {"non-ASCII path widened per character", Bytes(eAcute.begin() + 8, eAcute.end() - 4), Hex("2f00e9002e00610073006600")},
+        {"character outside the BMP as a surrogate pair", mms::Widen("\xF0\x9F\x8E\xB5"), Hex("3cd8b5df")},
+        {"selection of streams 1 and 2", mms::StreamSelectionPayload(two), Hex("0000ffff02000000")},
+        {"selection of a single stream", mms::StreamSelectionPayload(one), Hex("0000")},
+        {"read header", mms::ReadHeaderPayload(), readHeader},
+        {"start playing", mms::StartPlayingPayload(), Hex("0000000000000000" "ffffffffffffffff" "00000000" "04000000")},
+    };
+    for (const auto& [what, actual, expected] : cases)
+        EXPECT_EQ(actual, expected) << what;
+    EXPECT_EQ(mms::StreamSelectionPayload(three).size(), 6u * 3 - 4);
+    EXPECT_EQ(mms::StreamExtra(1), 0x0001FFFFu);
     EXPECT_EQ(mms::BuildCommandMessage(mms::kPing, 0, 0, 0, {}).size(), 48u);
 }
 

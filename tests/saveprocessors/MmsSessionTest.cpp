@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <optional>
 
 #include "saveprocessors/MmsSession.h"
 #include "tests/saveprocessors/MmsTestBytes.h"
@@ -59,12 +61,12 @@ struct ServerScript {
     }
 };
 
-class MmsSessionTest : public ::testing::Test {
-protected:
-    void Run(const std::string& host = "a")
+// One exchange of a session with a scripted server.
+struct Exchange {
+    void Run()
     {
         mms::MmsSession session(transport, recorder, {sequence, streamCount, streamIds});
-        session.Run(host, "/test.asf", "127.0.0.1");
+        session.Run("a", "/test.asf", "127.0.0.1");
         state = session.state();
     }
     std::vector<std::uint16_t> SentCommands() const
@@ -73,10 +75,6 @@ protected:
         for (const Bytes& m : transport.sent)
             commands.push_back(mms::CommandNumberOf(m));
         return commands;
-    }
-    bool HasError(const std::string& text) const
-    {
-        return std::find(recorder.errors.begin(), recorder.errors.end(), text) != recorder.errors.end();
     }
     // Header first, then whole records of kPacketLength.
     void ExpectWholeRecords(const Bytes& header, std::size_t records) const
@@ -95,105 +93,84 @@ protected:
     mms::MmsSession::State state = mms::MmsSession::State::Connected;
 };
 
+using Commands = std::vector<std::uint16_t>;
+
 } // namespace
 
-TEST_F(MmsSessionTest, EveryItemSplitIntoOneByteReadsStillCompletes)
+TEST(MmsSession, SegmentBoundariesAnywhereGiveTheSameExchange)
 {
-    ServerScript script;
-    transport.AddSplit(Join(script.Items()), 1);
-    Run();
-    EXPECT_TRUE(recorder.errors.empty()) << recorder.errors.front();
-    EXPECT_TRUE(recorder.completed);
-    EXPECT_EQ(state, mms::MmsSession::State::Ended);
-    EXPECT_EQ(SentCommands(), (std::vector<std::uint16_t>{0x01, 0x02, 0x05, 0x15, 0x33, 0x07}));
-    ExpectWholeRecords(script.header, 4);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(recorder.writes[1 + i], Packet(i));
-    EXPECT_EQ(recorder.progress, script.header.size() + 4 * kPacketLength);
-    EXPECT_TRUE(recorder.HasTrace("command sent, 196 bytes"));
-    EXPECT_TRUE(recorder.HasTrace("everything done. Thank you for downloading a media file containing "
-                                  "proprietary and patentend technology."));
-}
-
-TEST_F(MmsSessionTest, StreamSelectionAndStartCarryTheHeaderStreams)
-{
-    ServerScript script;
-    transport.AddSegment(Join(script.Items()));
-    Run();
-    ASSERT_EQ(transport.sent.size(), 6u);
-    const Bytes& select = transport.sent[4];
-    EXPECT_EQ(mms::ReadLe32(select, 40), 2u);
-    EXPECT_EQ(mms::ReadLe32(select, 44), 0x0001FFFFu);
-    EXPECT_EQ(Bytes(select.begin() + 48, select.end()), (Bytes{0, 0, 0xFF, 0xFF, 2, 0, 0, 0}));
-    const Bytes& play = transport.sent[5];
-    EXPECT_EQ(mms::ReadLe32(play, 40), 1u);
-    EXPECT_EQ(mms::ReadLe32(play, 44), 0x0001FFFFu);
-    EXPECT_EQ(streamCount, 2u);
-}
-
-TEST_F(MmsSessionTest, SequenceNumbersContinueFromThePreviousJob)
-{
-    sequence = 42;
-    ServerScript script;
-    transport.AddSegment(Join(script.Items()));
-    Run();
-    ASSERT_EQ(transport.sent.size(), 6u);
-    for (std::size_t i = 0; i < transport.sent.size(); ++i)
-        EXPECT_EQ(mms::ReadLe32(transport.sent[i], 20), 42 + i);
-    EXPECT_EQ(sequence, 48u);
-}
-
-TEST_F(MmsSessionTest, PingInTheSameSegmentAsAnAnswerDoesNotSwallowIt)
-{
-    ServerScript script;
-    auto items = script.Items();
-    // Every answer arrives behind a ping, in one segment.
-    for (std::size_t i : {0u, 1u, 2u, 5u}) {
-        Bytes both = ServerMessage(mms::kPing);
-        both.insert(both.end(), items[i].begin(), items[i].end());
-        items[i] = both;
+    // 0: everything in one segment, so bytes past an answer (the header
+    // behind the answer to 0x15) must stay for the next read.
+    for (const std::size_t split : {0, 1, 7}) {
+        SCOPED_TRACE("split " + std::to_string(split));
+        Exchange x;
+        x.sequence = 42; // the previous job's count goes on
+        ServerScript script;
+        if (split == 0)
+            x.transport.AddSegment(Join(script.Items()));
+        else
+            x.transport.AddSplit(Join(script.Items()), split);
+        x.Run();
+        EXPECT_EQ(x.recorder.errors, std::vector<std::string>{});
+        EXPECT_TRUE(x.recorder.completed);
+        EXPECT_EQ(x.state, mms::MmsSession::State::Ended);
+        ASSERT_EQ(x.SentCommands(), (Commands{0x01, 0x02, 0x05, 0x15, 0x33, 0x07}));
+        x.ExpectWholeRecords(script.header, 4);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(x.recorder.writes[1 + i], Packet(i));
+        EXPECT_EQ(x.recorder.progress, script.header.size() + 4 * kPacketLength);
+        EXPECT_TRUE(x.recorder.HasTrace("command sent, 196 bytes"));
+        EXPECT_TRUE(x.recorder.HasTrace("everything done. Thank you for downloading a media file containing "
+                                        "proprietary and patentend technology."));
+        if (split == 0) {
+            EXPECT_EQ(x.transport.receives, 1u);
+        }
+        for (std::size_t i = 0; i < x.transport.sent.size(); ++i)
+            EXPECT_EQ(mms::ReadLe32(x.transport.sent[i], 20), 42 + i);
+        EXPECT_EQ(x.sequence, 48u);
+        // Stream selection and start carry the header's streams.
+        EXPECT_EQ(x.streamCount, 2u);
+        const Bytes& select = x.transport.sent[4];
+        EXPECT_EQ(mms::ReadLe32(select, 40), 2u);
+        EXPECT_EQ(mms::ReadLe32(select, 44), 0x0001FFFFu);
+        EXPECT_EQ(Bytes(select.begin() + 48, select.end()), (Bytes{0, 0, 0xFF, 0xFF, 2, 0, 0, 0}));
+        const Bytes& play = x.transport.sent[5];
+        EXPECT_EQ(mms::ReadLe32(play, 40), 1u);
+        EXPECT_EQ(mms::ReadLe32(play, 44), 0x0001FFFFu);
     }
-    for (const Bytes& item : items)
-        transport.AddSegment(item);
-    Run();
-    EXPECT_TRUE(recorder.completed);
-    EXPECT_EQ(SentCommands(),
-              (std::vector<std::uint16_t>{0x01, 0x1B, 0x02, 0x1B, 0x05, 0x1B, 0x15, 0x33, 0x1B, 0x07}));
-    const Bytes& pong = transport.sent[1];
-    EXPECT_EQ(pong.size(), 48u);
-    EXPECT_EQ(mms::ReadLe32(pong, 40), 0u);
-    EXPECT_EQ(mms::ReadLe32(pong, 44), 0u);
 }
 
-TEST_F(MmsSessionTest, AnswerAndHeaderInOneSegmentAreBothUsed)
+TEST(MmsSession, PingsAnywhereAreAnsweredWithoutSwallowingAnswersAndStrayAnswersAreIgnored)
 {
-    // A server may answer 0x15 and start the header at once; bytes past an
-    // answer must stay for the next read.
-    ServerScript script;
-    transport.AddSegment(Join(script.Items()));
-    Run();
-    EXPECT_TRUE(recorder.completed);
-    EXPECT_EQ(transport.receives, 1u);
-}
-
-TEST_F(MmsSessionTest, PingsDuringHeaderAndMediaAreAnswered)
-{
+    Exchange x;
     ServerScript script;
     script.headerPieces = {Bytes(script.header.begin(), script.header.begin() + 70),
                            Bytes(script.header.begin() + 70, script.header.end())};
     auto items = script.Items();
-    items.insert(items.begin() + 5, ServerMessage(mms::kPing)); // between the header packets
+    // Answers arrive behind a ping in the same segment.
+    for (std::size_t i : {0u, 1u, 2u, 6u}) {
+        Bytes both = ServerMessage(mms::kPing);
+        both.insert(both.end(), items[i].begin(), items[i].end());
+        items[i] = both;
+    }
     items.insert(items.begin() + 10, ServerMessage(mms::kPing)); // between media packets
-    transport.AddSegment(Join(items));
-    Run();
-    EXPECT_TRUE(recorder.completed);
-    const auto commands = SentCommands();
-    EXPECT_EQ(std::count(commands.begin(), commands.end(), 0x1B), 2);
-    ExpectWholeRecords(script.header, 4);
+    items.insert(items.begin() + 9, ServerMessage(0x05));        // an open-file answer while playing
+    items.insert(items.begin() + 5, ServerMessage(mms::kPing)); // between the header packets
+    for (const Bytes& item : items)
+        x.transport.AddSegment(item);
+    x.Run();
+    EXPECT_TRUE(x.recorder.completed);
+    EXPECT_EQ(x.SentCommands(), (Commands{0x01, 0x1B, 0x02, 0x1B, 0x05, 0x1B, 0x15, 0x1B, 0x33, 0x1B, 0x07, 0x1B}));
+    const Bytes& pong = x.transport.sent[1];
+    EXPECT_EQ(pong.size(), 48u);
+    EXPECT_EQ(mms::ReadLe32(pong, 40), 0u);
+    EXPECT_EQ(mms::ReadLe32(pong, 44), 0u);
+    x.ExpectWholeRecords(script.header, 4);
 }
 
-TEST_F(MmsSessionTest, HeaderPacketEndingInInnerZeroOneOneDoesNotEndTheHeader)
+TEST(MmsSession, HeaderPacketEndingInInnerZeroOneOneDoesNotEndTheHeader)
 {
+    Exchange x;
     ServerScript script;
     // A stream object's body holding 01 01, and a packet boundary right
     // after it: the classic rule would stop there and walk half a header.
@@ -203,15 +180,16 @@ TEST_F(MmsSessionTest, HeaderPacketEndingInInnerZeroOneOneDoesNotEndTheHeader)
     const std::size_t cut = 30 + 62;
     script.headerPieces = {Bytes(script.header.begin(), script.header.begin() + cut),
                            Bytes(script.header.begin() + cut, script.header.end())};
-    transport.AddSegment(Join(script.Items()));
-    Run();
-    EXPECT_TRUE(recorder.errors.empty()) << recorder.errors.front();
-    EXPECT_TRUE(recorder.completed);
-    ExpectWholeRecords(script.header, 4);
+    x.transport.AddSegment(Join(script.Items()));
+    x.Run();
+    EXPECT_EQ(x.recorder.errors, std::vector<std::string>{});
+    EXPECT_TRUE(x.recorder.completed);
+    x.ExpectWholeRecords(script.header, 4);
 }
 
-TEST_F(MmsSessionTest, ShortMediaPacketIsPaddedWithZerosAndLongOneCut)
+TEST(MmsSession, ShortMediaPacketIsPaddedWithZerosAndLongOneCut)
 {
+    Exchange x;
     ServerScript script;
     script.packets = 0;
     auto items = script.Items();
@@ -219,92 +197,103 @@ TEST_F(MmsSessionTest, ShortMediaPacketIsPaddedWithZerosAndLongOneCut)
     items.push_back(DataItem(0x04, Bytes(100, 0xAA)));
     items.push_back(DataItem(0x04, Bytes(kPacketLength + 50, 0xBB)));
     items.push_back(ServerMessage(mms::kEndOfStream));
-    transport.AddSegment(Join(items));
-    Run();
-    EXPECT_TRUE(recorder.completed);
-    ASSERT_EQ(recorder.writes.size(), 3u);
+    x.transport.AddSegment(Join(items));
+    x.Run();
+    EXPECT_TRUE(x.recorder.completed);
+    ASSERT_EQ(x.recorder.writes.size(), 3u);
     Bytes padded(kPacketLength, 0);
     std::fill_n(padded.begin(), 100, 0xAA);
-    EXPECT_EQ(recorder.writes[1], padded);
-    EXPECT_EQ(recorder.writes[2], Bytes(kPacketLength, 0xBB));
+    EXPECT_EQ(x.recorder.writes[1], padded);
+    EXPECT_EQ(x.recorder.writes[2], Bytes(kPacketLength, 0xBB));
 }
 
-TEST_F(MmsSessionTest, ServerClosingWhileAnAnswerIsAwaitedReportsAlertEof)
+TEST(MmsSession, BrokenExchangesEndWithTheirErrorAndNoPartialRecord)
 {
-    ServerScript script;
-    const auto items = script.Items();
-    transport.AddSegment(items[0]);
-    transport.AddSegment(items[1]);
-    Run(); // the server closes while the client waits for the answer to 0x05
-    EXPECT_EQ(recorder.errors, (std::vector<std::string>{"alert! eof"}));
-    EXPECT_EQ(SentCommands(), (std::vector<std::uint16_t>{0x01, 0x02, 0x05}));
-    EXPECT_TRUE(recorder.writes.empty());
-    EXPECT_FALSE(recorder.completed);
+    constexpr int kNoWrites = -1;
+    struct Case {
+        const char* name;
+        std::function<void(Exchange&, const Bytes& all, const std::vector<Bytes>& items)> setUp;
+        std::vector<std::string> errors;
+        std::optional<Commands> commands;
+        std::optional<int> records; // whole records after the header
+    };
+    const std::size_t mediaItem = kPacketLength + 8;
+    const std::vector<Case> cases = {
+        {"server closes while the answer to 0x05 is awaited",
+         [](Exchange& x, const Bytes&, const std::vector<Bytes>& items) {
+             x.transport.AddSegment(items[0]);
+             x.transport.AddSegment(items[1]);
+         },
+         {"alert! eof"}, Commands{0x01, 0x02, 0x05}, kNoWrites},
+        {"server closes instead of answering 0x02",
+         [](Exchange& x, const Bytes&, const std::vector<Bytes>&) { x.transport.AddSegment(ServerMessage(0x01)); },
+         {"alert! eof"}, Commands{0x01, 0x02}, kNoWrites},
+        {"socket error in the handshake",
+         [](Exchange& x, const Bytes&, const std::vector<Bytes>&) {
+             x.transport.endStatus = mms::IoStatus::Error;
+             x.transport.endError = 104;
+         },
+         {"error = 104\n"}, std::nullopt, kNoWrites},
+        {"socket error after the handshake",
+         [](Exchange& x, const Bytes&, const std::vector<Bytes>&) {
+             x.transport.AddSegment(ServerMessage(0x01));
+             x.transport.AddSegment(ServerMessage(0x02));
+             x.transport.endStatus = mms::IoStatus::Error;
+         },
+         {"Socket error"}, std::nullopt, kNoWrites},
+        {"server closes inside the third media packet",
+         [&](Exchange& x, const Bytes& all, const std::vector<Bytes>&) {
+             x.transport.AddSegment(Bytes(all.begin(), all.end() - 48 /* end of stream */ - mediaItem - kPacketLength / 2));
+         },
+         {"read error in GetData()", "media data read failed"}, std::nullopt, 2},
+        {"stop inside a media packet",
+         [&](Exchange& x, const Bytes& all, const std::vector<Bytes>&) {
+             // One byte per read, so a checkpoint falls inside every packet;
+             // stop about two and a half packets from the end.
+             x.transport.AddSplit(all, 1);
+             x.recorder.stopAtCheckpoint = static_cast<long>(all.size() - 48 - mediaItem * 5 / 2);
+         },
+         {}, std::nullopt, 1},
+        {"stop before the header",
+         [](Exchange& x, const Bytes&, const std::vector<Bytes>&) { x.recorder.stopAtCheckpoint = 0; },
+         // Answers count as read, the commands still go out, the header is empty.
+         {"asf_header_len < 1"}, Commands{0x01, 0x02, 0x05, 0x15}, kNoWrites},
+        {"failed write",
+         [](Exchange& x, const Bytes& all, const std::vector<Bytes>&) {
+             x.transport.AddSegment(all);
+             x.recorder.failWrites = true;
+         },
+         {"write failed", "asf_header_len < 1"}, std::nullopt, std::nullopt},
+        {"failed ping reply during the header",
+         [](Exchange& x, const Bytes&, const std::vector<Bytes>& items) {
+             std::vector<Bytes> withPing = items;
+             withPing.insert(withPing.begin() + 4, ServerMessage(mms::kPing));
+             x.transport.AddSegment(Join(withPing));
+             x.transport.failSendFrom = 4; // 0x01, 0x02, 0x05, 0x15 go out; the pong does not
+         },
+         {"Write error", "Send command failed", "asf_header_len < 1"}, std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Exchange x;
+        ServerScript script;
+        const auto items = script.Items();
+        c.setUp(x, Join(items), items);
+        x.Run();
+        EXPECT_FALSE(x.recorder.completed);
+        EXPECT_EQ(x.recorder.errors, c.errors);
+        if (c.commands) {
+            EXPECT_EQ(x.SentCommands(), *c.commands);
+        }
+        if (c.records == kNoWrites) {
+            EXPECT_TRUE(x.recorder.writes.empty());
+        } else if (c.records) {
+            x.ExpectWholeRecords(script.header, static_cast<std::size_t>(*c.records));
+        }
+    }
 }
 
-TEST_F(MmsSessionTest, ServerClosingDuringTheHandshakeIsNoticedThere)
-{
-    transport.AddSegment(ServerMessage(0x01));
-    Run(); // closes instead of answering 0x02
-    EXPECT_EQ(recorder.errors, (std::vector<std::string>{"alert! eof"}));
-    EXPECT_EQ(SentCommands(), (std::vector<std::uint16_t>{0x01, 0x02}));
-}
-
-TEST_F(MmsSessionTest, SocketErrorInTheHandshakeReportsItsCode)
-{
-    transport.endStatus = mms::IoStatus::Error;
-    transport.endError = 104;
-    Run();
-    EXPECT_EQ(recorder.errors, (std::vector<std::string>{"error = 104\n"}));
-}
-
-TEST_F(MmsSessionTest, SocketErrorAfterTheHandshakeIsASocketError)
-{
-    transport.AddSegment(ServerMessage(0x01));
-    transport.AddSegment(ServerMessage(0x02));
-    transport.endStatus = mms::IoStatus::Error;
-    Run();
-    EXPECT_EQ(recorder.errors, (std::vector<std::string>{"Socket error"}));
-}
-
-TEST_F(MmsSessionTest, ServerClosingInsideAMediaPacketWritesNoPartialRecord)
-{
-    ServerScript script;
-    Bytes all = Join(script.Items());
-    // Cut in the middle of the third media packet.
-    const std::size_t thirdPacketEnd = all.size() - 48 /* 0x1E */ - (kPacketLength + 8);
-    all.resize(thirdPacketEnd - kPacketLength / 2);
-    transport.AddSegment(all);
-    Run();
-    EXPECT_EQ(recorder.errors, (std::vector<std::string>{"read error in GetData()", "media data read failed"}));
-    ExpectWholeRecords(script.header, 2);
-    EXPECT_FALSE(recorder.completed);
-}
-
-TEST_F(MmsSessionTest, StopInsideAMediaPacketWritesOnlyWholePackets)
-{
-    ServerScript script;
-    const Bytes all = Join(script.Items());
-    // One byte per read, so a checkpoint falls inside every packet; stop
-    // at one about two and a half packets from the end.
-    transport.AddSplit(all, 1);
-    recorder.stopAtCheckpoint = static_cast<long>(all.size() - 48 - (kPacketLength + 8) * 5 / 2);
-    Run();
-    EXPECT_TRUE(recorder.errors.empty());
-    EXPECT_FALSE(recorder.completed);
-    ExpectWholeRecords(script.header, 1);
-}
-
-TEST_F(MmsSessionTest, StopBeforeTheHeaderReportsAsfHeaderLenBelowOne)
-{
-    recorder.stopAtCheckpoint = 0;
-    Run();
-    // Answers count as read, the commands still go out, the header is empty.
-    EXPECT_EQ(SentCommands(), (std::vector<std::uint16_t>{0x01, 0x02, 0x05, 0x15}));
-    EXPECT_EQ(recorder.errors, (std::vector<std::string>{"asf_header_len < 1"}));
-}
-
-TEST_F(MmsSessionTest, HostileSizesEndTheJobWithAClearError)
+TEST(MmsSession, HostileSizesEndTheJobWithAClearError)
 {
     struct Case {
         const char* name;
@@ -367,52 +356,16 @@ TEST_F(MmsSessionTest, HostileSizesEndTheJobWithAClearError)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ScriptedMmsTransport t;
-        RecordingMmsHost r;
+        Exchange x;
         ServerScript script;
         auto items = script.Items();
         c.mutate(script, items);
-        t.AddSegment(Join(items));
-        std::uint32_t seq = 0, count = 0;
-        std::array<std::uint32_t, asf::kMaxStreams> ids{};
-        mms::MmsSession session(t, r, {seq, count, ids});
-        session.Run("a", "/t.asf", "127.0.0.1");
-        EXPECT_FALSE(r.completed);
-        EXPECT_NE(std::find(r.errors.begin(), r.errors.end(), c.error), r.errors.end())
-            << (r.errors.empty() ? std::string("no error") : r.errors.front());
-        for (std::size_t i = 1; i < r.writes.size(); ++i)
-            EXPECT_EQ(r.writes[i].size(), kPacketLength);
+        x.transport.AddSegment(Join(items));
+        x.Run();
+        const auto& errors = x.recorder.errors;
+        EXPECT_FALSE(x.recorder.completed);
+        EXPECT_NE(std::find(errors.begin(), errors.end(), c.error), errors.end()) << ::testing::PrintToString(errors);
+        for (std::size_t i = 1; i < x.recorder.writes.size(); ++i)
+            EXPECT_EQ(x.recorder.writes[i].size(), kPacketLength);
     }
-}
-
-TEST_F(MmsSessionTest, OpenFileCommandWhilePlayingIsIgnored)
-{
-    ServerScript script;
-    auto items = script.Items();
-    items.insert(items.begin() + 9, ServerMessage(0x05));
-    transport.AddSegment(Join(items));
-    Run();
-    EXPECT_TRUE(recorder.completed);
-    ExpectWholeRecords(script.header, 4);
-}
-
-TEST_F(MmsSessionTest, FailedWriteNeverCompletes)
-{
-    ServerScript script;
-    transport.AddSegment(Join(script.Items()));
-    recorder.failWrites = true;
-    Run();
-    EXPECT_FALSE(recorder.completed);
-    EXPECT_NE(std::find(recorder.errors.begin(), recorder.errors.end(), "asf_header_len < 1"), recorder.errors.end());
-}
-
-TEST_F(MmsSessionTest, FailedPingReplyDuringTheHeaderIsReported)
-{
-    ServerScript script;
-    auto items = script.Items();
-    items.insert(items.begin() + 4, ServerMessage(mms::kPing));
-    transport.AddSegment(Join(items));
-    transport.failSendFrom = 4; // 0x01, 0x02, 0x05, 0x15 go out; the pong does not
-    Run();
-    EXPECT_EQ(recorder.errors, (std::vector<std::string>{"Write error", "Send command failed", "asf_header_len < 1"}));
 }

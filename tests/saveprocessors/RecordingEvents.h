@@ -4,9 +4,11 @@
 #include "saveprocessors/SaveProcessor2.h"
 #include "saveprocessors/SaveProcessor2Events.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -15,6 +17,8 @@ namespace testsupport {
 
 class RecordingEvents final : public QVSaveProcessors::CSaveProcessor2Events {
 public:
+    using Processor = QVSaveProcessors::CSaveProcessor2;
+
     // "started <path>", "resumed", "paused", "progress <n>", "completed",
     // "error <message>", "trace <line>", "finished".
     std::vector<std::string> Events() const
@@ -23,42 +27,46 @@ public:
         return m_events;
     }
     // The events without progress lines, which vary with timing.
-    std::vector<std::string> Milestones() const
+    std::vector<std::string> Milestones() const { return Select([](const std::string& e) { return e.rfind("progress ", 0) != 0; }); }
+    std::vector<std::string> Errors() const
     {
         std::vector<std::string> out;
-        for (const std::string& e : Events())
-            if (e.rfind("progress ", 0) != 0)
-                out.push_back(e);
+        for (const std::string& e : Select([](const std::string& e) { return e.rfind("error ", 0) == 0; }))
+            out.push_back(e.substr(6));
         return out;
     }
     std::vector<std::uint32_t> ProgressCounts() const
     {
         std::vector<std::uint32_t> out;
-        for (const std::string& e : Events())
-            if (e.rfind("progress ", 0) == 0)
-                out.push_back(static_cast<std::uint32_t>(std::stoul(e.substr(9))));
+        for (const std::string& e : Select([](const std::string& e) { return e.rfind("progress ", 0) == 0; }))
+            out.push_back(static_cast<std::uint32_t>(std::stoul(e.substr(9))));
         return out;
     }
     std::uint64_t ProgressTotal() const
     {
-        std::uint64_t total = 0;
-        for (std::uint32_t n : ProgressCounts())
-            total += n;
-        return total;
+        std::lock_guard lock(m_mutex);
+        return m_bytes;
     }
-    bool Has(const std::string& event) const
+    std::size_t Count(const std::string& event) const
     {
-        for (const std::string& e : Events())
-            if (e == event)
-                return true;
-        return false;
+        std::lock_guard lock(m_mutex);
+        return static_cast<std::size_t>(std::count(m_events.begin(), m_events.end(), event));
     }
-    // Waits until "finished" was reported; false on timeout.
-    bool WaitFinished(std::chrono::milliseconds timeout = std::chrono::seconds(60))
+    bool Has(const std::string& event) const { return Count(event) > 0; }
+    void Clear()
+    {
+        std::lock_guard lock(m_mutex);
+        m_events.clear();
+    }
+    // Waits until `event` was reported `times` times; false on timeout.
+    bool WaitFor(const std::string& event, std::size_t times = 1, std::chrono::milliseconds timeout = std::chrono::seconds(60))
     {
         std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, timeout, [this] { return m_finished; });
+        return m_changed.wait_for(lock, timeout, [&] {
+            return static_cast<std::size_t>(std::count(m_events.begin(), m_events.end(), event)) >= times;
+        });
     }
+    bool WaitFinished(std::chrono::milliseconds timeout = std::chrono::seconds(60)) { return WaitFor("finished", 1, timeout); }
     // Waits until the progress reported adds up to at least `bytes`.
     bool WaitForBytes(std::uint64_t bytes, std::chrono::milliseconds timeout = std::chrono::seconds(60))
     {
@@ -66,37 +74,37 @@ public:
         return m_changed.wait_for(lock, timeout, [&] { return m_bytes >= bytes || m_finished; }) && m_bytes >= bytes;
     }
 
-    void OnProgress(QVSaveProcessors::CSaveProcessor2*, std::uint32_t bytes) override
+    // Runs inside OnResumed, on the thread that reports it.
+    std::function<void()> onResumed;
+
+    void OnProgress(Processor*, std::uint32_t bytes) override { Add("progress " + std::to_string(bytes), bytes); }
+    void OnCompleted(Processor*) override { Add("completed"); }
+    void OnPaused(Processor*) override { Add("paused"); }
+    void OnResumed(Processor*) override
     {
-        Add("progress " + std::to_string(bytes), bytes);
+        if (onResumed)
+            onResumed();
+        Add("resumed");
     }
-    void OnCompleted(QVSaveProcessors::CSaveProcessor2*) override { Add("completed"); }
-    void OnPaused(QVSaveProcessors::CSaveProcessor2*) override { Add("paused"); }
-    void OnResumed(QVSaveProcessors::CSaveProcessor2*) override { Add("resumed"); }
-    void OnFinished(QVSaveProcessors::CSaveProcessor2*) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_events.push_back("finished");
-        m_finished = true;
-        m_changed.notify_all();
-    }
-    void OnError(QVSaveProcessors::CSaveProcessor2*, std::string_view message) override
-    {
-        Add("error " + std::string(message));
-    }
-    void OnTrace(QVSaveProcessors::CSaveProcessor2*, std::string_view message) override
-    {
-        Add("trace " + std::string(message));
-    }
-    void OnStarted(QVSaveProcessors::CSaveProcessor2*, std::string_view path) override
-    {
-        Add("started " + std::string(path));
-    }
+    void OnFinished(Processor*) override { Add("finished"); }
+    void OnError(Processor*, std::string_view message) override { Add("error " + std::string(message)); }
+    void OnTrace(Processor*, std::string_view message) override { Add("trace " + std::string(message)); }
+    void OnStarted(Processor*, std::string_view path) override { Add("started " + std::string(path)); }
 
 private:
+    template <class Keep>
+    std::vector<std::string> Select(Keep keep) const
+    {
+        std::vector<std::string> out;
+        for (const std::string& e : Events())
+            if (keep(e))
+                out.push_back(e);
+        return out;
+    }
     void Add(std::string event, std::uint64_t bytes = 0)
     {
         std::lock_guard lock(m_mutex);
+        m_finished = m_finished || event == "finished";
         m_events.push_back(std::move(event));
         m_bytes += bytes;
         m_changed.notify_all();

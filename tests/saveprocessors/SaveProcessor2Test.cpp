@@ -1,23 +1,20 @@
+// The job life cycle shared by every save processor: start (paused or
+// not), pause at checkpoints, stop from any state, destruction, and the
+// reports that go with each.
 #include <gtest/gtest.h>
 
 #include <poll.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <memory>
-#include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "saveprocessors/SaveProcessor2.h"
 #include "saveprocessors/TargetPath.h"
+#include "tests/saveprocessors/RecordingEvents.h"
 #include "tests/support/TempDir.h"
 
 using namespace QVSaveProcessors;
@@ -27,65 +24,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr auto kPatience = 10s; // generous bound for sanitizer builds
-
-// Records every report in arrival order, from any thread.
-class RecordingListener : public CSaveProcessor2Events {
-public:
-    void OnProgress(CSaveProcessor2*, std::uint32_t bytes) override { Add("Progress:" + std::to_string(bytes)); }
-    void OnCompleted(CSaveProcessor2*) override { Add("Completed"); }
-    void OnPaused(CSaveProcessor2*) override { Add("Paused"); }
-    void OnResumed(CSaveProcessor2* p) override
-    {
-        if (onResumed)
-            onResumed(p);
-        Add("Resumed");
-    }
-    void OnFinished(CSaveProcessor2*) override { Add("Finished"); }
-    void OnError(CSaveProcessor2*, std::string_view message) override { Add("Error:" + std::string(message)); }
-    void OnTrace(CSaveProcessor2*, std::string_view message) override { Add("Trace:" + std::string(message)); }
-    void OnStarted(CSaveProcessor2*, std::string_view path) override { Add("Started:" + std::string(path)); }
-
-    std::vector<std::string> Events() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_events;
-    }
-    std::size_t Count(const std::string& event) const
-    {
-        std::lock_guard lock(m_mutex);
-        return static_cast<std::size_t>(std::count(m_events.begin(), m_events.end(), event));
-    }
-    // True when `event` has been seen `times` times within the patience.
-    bool WaitFor(const std::string& event, std::size_t times = 1) const
-    {
-        std::unique_lock lock(m_mutex);
-        return m_cv.wait_for(lock, kPatience, [&] {
-            return static_cast<std::size_t>(std::count(m_events.begin(), m_events.end(), event)) >= times;
-        });
-    }
-    void Clear()
-    {
-        std::lock_guard lock(m_mutex);
-        m_events.clear();
-    }
-
-    // Runs inside OnResumed, on the thread that reports it.
-    std::function<void(CSaveProcessor2*)> onResumed;
-
-private:
-    void Add(std::string event)
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_events.push_back(std::move(event));
-        }
-        m_cv.notify_all();
-    }
-
-    mutable std::mutex m_mutex;
-    mutable std::condition_variable m_cv;
-    std::vector<std::string> m_events;
-};
 
 // Writes `blocks` blocks of kBlock bytes (negative: until stopped), one per
 // checkpoint, then reports completion.
@@ -129,25 +67,24 @@ private:
 class SaveProcessor2Test : public ::testing::Test {
 protected:
     std::string In(std::string_view name) const { return (m_dir.path() / std::string(name)).string(); }
-    std::string Folder() const { return m_dir.path().string(); }
 
     testsupport::TempDir m_dir;
-    RecordingListener m_listener;
+    testsupport::RecordingEvents m_events;
 };
 
 } // namespace
 
-TEST_F(SaveProcessor2Test, CompletedJobCountsEveryByteWritten)
+TEST_F(SaveProcessor2Test, CompletedJobCountsEveryByteWrittenAndTruncatesAnOldFile)
 {
+    std::ofstream(In("a.bin")) << std::string(1000, 'o');
     BlockProcessor processor(3);
-    processor.SetEvents(&m_listener);
+    processor.SetEvents(&m_events);
     processor.Start("http://h/a.bin", In("a.bin"), false);
-    ASSERT_TRUE(m_listener.WaitFor("Finished"));
+    ASSERT_TRUE(m_events.WaitFinished());
     processor.WaitForWorker();
 
-    const std::vector<std::string> expected{"Started:" + In("a.bin"), "Resumed", "Progress:16",
-                                            "Progress:16", "Progress:16", "Completed", "Finished"};
-    EXPECT_EQ(m_listener.Events(), expected);
+    EXPECT_EQ(m_events.Events(), (std::vector<std::string>{"started " + In("a.bin"), "resumed", "progress 16", "progress 16",
+                                                           "progress 16", "completed", "finished"}));
     EXPECT_EQ(processor.GetBytesReceived(), 3 * BlockProcessor::kBlock);
     EXPECT_EQ(processor.GetState(), CSaveProcessor2::StateCompleted);
     EXPECT_EQ(fs::file_size(In("a.bin")), 3 * BlockProcessor::kBlock);
@@ -158,55 +95,54 @@ TEST_F(SaveProcessor2Test, StartPausedNeverPassesFirstCheckpointBeforeResume)
     BlockProcessor processor(2);
     // Should Start create the worker before it pauses, give that worker
     // every chance to slip through its first checkpoint in between.
-    m_listener.onResumed = [&](CSaveProcessor2*) {
+    m_events.onResumed = [&] {
         if (processor.m_atCheckpoint.WaitFor(200ms))
             std::this_thread::sleep_for(50ms);
     };
-    processor.SetEvents(&m_listener);
+    processor.SetEvents(&m_events);
     processor.Start("http://h/p.bin", In("p.bin"), true);
-    m_listener.onResumed = nullptr;
+    m_events.onResumed = nullptr;
 
-    const std::vector<std::string> afterStart{"Started:" + In("p.bin"), "Resumed", "Paused"};
-    EXPECT_EQ(m_listener.Events(), afterStart);
+    EXPECT_EQ(m_events.Events(), (std::vector<std::string>{"started " + In("p.bin"), "resumed", "paused"}));
     ASSERT_TRUE(processor.m_atCheckpoint.WaitFor(kPatience));
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(processor.m_unitsRun, 0);
     EXPECT_EQ(processor.GetState(), CSaveProcessor2::StatePending);
 
     processor.Resume();
-    ASSERT_TRUE(m_listener.WaitFor("Finished"));
+    ASSERT_TRUE(m_events.WaitFinished());
     processor.WaitForWorker();
     EXPECT_EQ(processor.m_unitsRun, 2);
-    EXPECT_EQ(m_listener.Count("Completed"), 1u);
+    EXPECT_EQ(m_events.Count("completed"), 1u);
 }
 
 TEST_F(SaveProcessor2Test, StopOfPausedJobEndsWithoutCompletionOrAnotherUnit)
 {
     BlockProcessor processor(5);
-    processor.SetEvents(&m_listener);
+    processor.SetEvents(&m_events);
     processor.Start("http://h/s.bin", In("s.bin"), true);
     ASSERT_TRUE(processor.m_atCheckpoint.WaitFor(kPatience));
 
     processor.Stop();
-    ASSERT_TRUE(m_listener.WaitFor("Finished"));
+    ASSERT_TRUE(m_events.WaitFinished());
     processor.WaitForWorker();
-    EXPECT_EQ(m_listener.Count("Completed"), 0u);
+    EXPECT_EQ(m_events.Count("completed"), 0u);
     EXPECT_EQ(processor.m_unitsRun, 0);
     EXPECT_EQ(processor.GetState(), CSaveProcessor2::StatePending);
     EXPECT_TRUE(processor.IsStopRequested());
 }
 
-TEST_F(SaveProcessor2Test, StopOfRunningJobKeepsReceivingState)
+TEST_F(SaveProcessor2Test, StopOfRunningJobKeepsReceivingStateAndACountedFile)
 {
     BlockProcessor processor(-1, 1ms);
-    processor.SetEvents(&m_listener);
+    processor.SetEvents(&m_events);
     processor.Start("http://h/r.bin", In("r.bin"), false);
-    ASSERT_TRUE(m_listener.WaitFor("Progress:16", 3));
+    ASSERT_TRUE(m_events.WaitFor("progress 16", 3));
 
     processor.Stop();
     processor.WaitForWorker();
-    EXPECT_EQ(m_listener.Count("Finished"), 1u);
-    EXPECT_EQ(m_listener.Count("Completed"), 0u);
+    EXPECT_EQ(m_events.Count("finished"), 1u);
+    EXPECT_EQ(m_events.Count("completed"), 0u);
     EXPECT_EQ(processor.GetState(), CSaveProcessor2::StateReceiving);
     // The file is closed by the worker and holds exactly what was counted.
     EXPECT_EQ(fs::file_size(In("r.bin")), processor.GetBytesReceived());
@@ -215,72 +151,72 @@ TEST_F(SaveProcessor2Test, StopOfRunningJobKeepsReceivingState)
 TEST_F(SaveProcessor2Test, StopWithoutRunningWorkerReportsNothing)
 {
     BlockProcessor processor(1);
-    processor.SetEvents(&m_listener);
+    processor.SetEvents(&m_events);
     processor.Stop();
-    EXPECT_TRUE(m_listener.Events().empty());
+    EXPECT_TRUE(m_events.Events().empty());
 
     processor.Start("http://h/d.bin", In("d.bin"), false);
-    ASSERT_TRUE(m_listener.WaitFor("Finished"));
+    ASSERT_TRUE(m_events.WaitFinished());
     processor.WaitForWorker();
-    m_listener.Clear();
+    m_events.Clear();
     processor.Stop();
-    EXPECT_TRUE(m_listener.Events().empty());
+    EXPECT_TRUE(m_events.Events().empty());
 }
 
-TEST_F(SaveProcessor2Test, MissingFolderReportsCannotCreateAndStartsNoWorker)
+TEST_F(SaveProcessor2Test, JobThatCannotCreateItsFileReportsOnceAndStartsNoWorker)
 {
-    BlockProcessor processor(1);
-    processor.SetEvents(&m_listener);
-    const std::string path = In("missing/x.gif");
-    processor.Start("http://h/x.gif", path, false);
-    processor.WaitForWorker();
-
-    const std::vector<std::string> expected{"Error:Cannot create output file '" + path + "'."};
-    EXPECT_EQ(m_listener.Events(), expected);
-    EXPECT_EQ(processor.m_atCheckpoint.IsSet(), false);
-    EXPECT_EQ(processor.GetState(), CSaveProcessor2::StatePending);
-}
-
-TEST_F(SaveProcessor2Test, PathWithNulIsRefusedInsteadOfTruncated)
-{
-    BlockProcessor processor(1);
-    processor.SetEvents(&m_listener);
-    const std::string path = In("a") + std::string(1, '\0') + "/../../escaped";
-    processor.Start("http://h/x", path, false);
-    processor.WaitForWorker();
-    EXPECT_EQ(m_listener.Count("Error:Cannot create output file '" + path + "'."), 1u);
+    const std::string folder = m_dir.path().string();
+    const std::string missing = In("missing/x.gif");
+    // A NUL must not truncate the path to a shorter, creatable one.
+    const std::string withNul = In("a") + std::string(1, '\0') + "/../../escaped";
+    std::ofstream(In("t.gif")) << "x";
+    for (int n = 1; n <= kMaxUniqueNumber; ++n)
+        std::ofstream(In("t" + std::to_string(n) + ".gif")) << "x";
+    struct Case {
+        const char* name;
+        std::function<void(CSaveProcessor2&)> start;
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {"missing folder", [&](CSaveProcessor2& p) { p.Start("http://h/x.gif", missing, false); },
+         "Cannot create output file '" + missing + "'."},
+        {"path with NUL", [&](CSaveProcessor2& p) { p.Start("http://h/x", withNul, false); },
+         "Cannot create output file '" + withNul + "'."},
+        {"every numbered name taken", [&](CSaveProcessor2& p) { p.SaveToFolder("http://h/t.gif", folder, false); },
+         "Cannot create path for URL:http://h/t.gif, folder:" + folder},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::RecordingEvents events;
+        BlockProcessor processor(1);
+        processor.SetEvents(&events);
+        c.start(processor);
+        processor.WaitForWorker();
+        EXPECT_EQ(events.Events(), (std::vector<std::string>{"error " + c.error}));
+        EXPECT_FALSE(processor.m_atCheckpoint.IsSet());
+        EXPECT_EQ(processor.GetState(), CSaveProcessor2::StatePending);
+    }
     EXPECT_FALSE(fs::exists(In("a")));
-}
-
-TEST_F(SaveProcessor2Test, ExistingTargetIsTruncated)
-{
-    std::ofstream(In("old.bin")) << std::string(1000, 'o');
-    BlockProcessor processor(1);
-    processor.SetEvents(&m_listener);
-    processor.Start("http://h/old.bin", In("old.bin"), false);
-    ASSERT_TRUE(m_listener.WaitFor("Finished"));
-    processor.WaitForWorker();
-    EXPECT_EQ(fs::file_size(In("old.bin")), BlockProcessor::kBlock);
 }
 
 TEST_F(SaveProcessor2Test, StartWhileJobRunsStopsAndAwaitsItFirst)
 {
     BlockProcessor processor(-1, 1ms);
-    processor.SetEvents(&m_listener);
+    processor.SetEvents(&m_events);
     processor.Start("http://h/one.bin", In("one.bin"), false);
-    ASSERT_TRUE(m_listener.WaitFor("Progress:16", 2));
+    ASSERT_TRUE(m_events.WaitFor("progress 16", 2));
 
     processor.m_blocks = 2; // the second job's count; the first one runs until stopped
     processor.Start("http://h/two.bin", In("two.bin"), false);
-    ASSERT_TRUE(m_listener.WaitFor("Finished", 2));
+    ASSERT_TRUE(m_events.WaitFor("finished", 2));
     processor.WaitForWorker();
 
-    const auto events = m_listener.Events();
-    const auto firstFinished = std::find(events.begin(), events.end(), "Finished");
-    const auto secondStarted = std::find(events.begin(), events.end(), "Started:" + In("two.bin"));
+    const auto events = m_events.Events();
+    const auto firstFinished = std::find(events.begin(), events.end(), "finished");
+    const auto secondStarted = std::find(events.begin(), events.end(), "started " + In("two.bin"));
     ASSERT_NE(secondStarted, events.end());
     EXPECT_LT(firstFinished, secondStarted);
-    EXPECT_EQ(m_listener.Count("Completed"), 1u);
+    EXPECT_EQ(m_events.Count("completed"), 1u);
     EXPECT_EQ(processor.GetUrl(), "http://h/two.bin");
     EXPECT_EQ(processor.GetBytesReceived(), 2 * BlockProcessor::kBlock);
     EXPECT_EQ(fs::file_size(In("two.bin")), 2 * BlockProcessor::kBlock);
@@ -289,57 +225,13 @@ TEST_F(SaveProcessor2Test, StartWhileJobRunsStopsAndAwaitsItFirst)
 TEST_F(SaveProcessor2Test, DestroyingProcessorWithPausedWorkerWakesAndAwaitsIt)
 {
     auto processor = std::make_unique<BlockProcessor>(3);
-    processor->SetEvents(&m_listener);
+    processor->SetEvents(&m_events);
     processor->Start("http://h/z.bin", In("z.bin"), true);
     ASSERT_TRUE(processor->m_atCheckpoint.WaitFor(kPatience));
     processor.reset();
     // The worker ended before the destructor returned.
-    EXPECT_EQ(m_listener.Count("Finished"), 1u);
-    EXPECT_EQ(m_listener.Count("Completed"), 0u);
-}
-
-TEST_F(SaveProcessor2Test, SameFileNameFromTwoHostsIsNumberedInStartOrder)
-{
-    BlockProcessor first(1);
-    BlockProcessor second(1);
-    RecordingListener secondListener;
-    first.SetEvents(&m_listener);
-    second.SetEvents(&secondListener);
-    first.SaveToFolder("http://a.example/x.gif", Folder(), false);
-    second.SaveToFolder("http://b.example/x.gif", Folder(), false);
-    ASSERT_TRUE(m_listener.WaitFor("Finished"));
-    ASSERT_TRUE(secondListener.WaitFor("Finished"));
-    first.WaitForWorker();
-    second.WaitForWorker();
-    EXPECT_EQ(m_listener.Count("Started:" + In("x.gif")), 1u);
-    EXPECT_EQ(secondListener.Count("Started:" + In("x1.gif")), 1u);
-}
-
-TEST_F(SaveProcessor2Test, NoFreeNameReportsCannotCreatePath)
-{
-    std::ofstream(In("t.gif")) << "x";
-    for (int n = 1; n <= kMaxUniqueNumber; ++n)
-        std::ofstream(In("t" + std::to_string(n) + ".gif")) << "x";
-    BlockProcessor processor(1);
-    processor.SetEvents(&m_listener);
-    processor.SaveToFolder("http://h/t.gif", Folder(), false);
-    processor.WaitForWorker();
-    const std::vector<std::string> expected{"Error:Cannot create path for URL:http://h/t.gif, folder:" + Folder()};
-    EXPECT_EQ(m_listener.Events(), expected);
-}
-
-TEST_F(SaveProcessor2Test, WriteFailureIsVisibleToTheJob)
-{
-    if (!fs::exists("/dev/full"))
-        GTEST_SKIP() << "no /dev/full";
-    BlockProcessor processor(3);
-    processor.SetEvents(&m_listener);
-    processor.Start("http://h/full", "/dev/full", false);
-    ASSERT_TRUE(m_listener.WaitFor("Finished"));
-    processor.WaitForWorker();
-    EXPECT_EQ(m_listener.Count("Error:Write error"), 1u);
-    EXPECT_EQ(m_listener.Count("Completed"), 0u);
-    EXPECT_EQ(processor.GetState(), CSaveProcessor2::StatePending);
+    EXPECT_EQ(m_events.Count("finished"), 1u);
+    EXPECT_EQ(m_events.Count("completed"), 0u);
 }
 
 namespace {
@@ -405,24 +297,24 @@ protected:
 TEST_F(SaveProcessor2Test, StopWakesWorkerBlockedInPoll)
 {
     PollingProcessor processor;
-    processor.SetEvents(&m_listener);
+    processor.SetEvents(&m_events);
     processor.Start("mms://h/live", In("live.asf"), false);
     ASSERT_TRUE(processor.m_polling.WaitFor(kPatience));
     processor.Stop();
     processor.WaitForWorker();
-    EXPECT_EQ(m_listener.Count("Trace:woken by stop"), 1u);
-    EXPECT_EQ(m_listener.Count("Finished"), 1u);
+    EXPECT_EQ(m_events.Count("trace woken by stop"), 1u);
+    EXPECT_EQ(m_events.Count("finished"), 1u);
 }
 
-TEST_F(SaveProcessor2Test, StopCallsRegisteredWakeHook)
+TEST_F(SaveProcessor2Test, StopCallsTheWakeHookOfTheCurrentJobOnly)
 {
     HookProcessor processor;
-    processor.SetEvents(&m_listener);
+    processor.SetEvents(&m_events);
     processor.Start("http://h/slow", In("slow"), false);
     ASSERT_TRUE(processor.m_waiting.WaitFor(kPatience));
     processor.Stop();
     processor.WaitForWorker();
-    EXPECT_EQ(m_listener.Count("Trace:woken by hook"), 1u);
+    EXPECT_EQ(m_events.Count("trace woken by hook"), 1u);
 
     // A second job left waiting: the destructor's stop must reach the new
     // registration, not the first one's finished frame.

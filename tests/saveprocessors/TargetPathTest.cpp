@@ -41,65 +41,59 @@ bool IsValidUtf8(std::string_view text)
 
 } // namespace
 
-TEST_F(TargetPathTest, NameIsLastComponentOfDecodedPath)
+TEST_F(TargetPathTest, FileNameNeverLeavesTheFolderOrNamesAnotherLocation)
 {
-    EXPECT_EQ(Target("http://h/img/logo.gif"), In("logo.gif"));
-    EXPECT_EQ(Target("http://h/a%20b.gif"), In("a b.gif"));
-    EXPECT_EQ(Target("http://h/img/logo.gif?v=2#top"), In("logo.gif"));
-    EXPECT_EQ(Target("HTTP://h:81/x/y/z.js"), In("z.js"));
-}
-
-TEST_F(TargetPathTest, EmptyOrSlashOnlyPathStillNamesAFile)
-{
-    EXPECT_EQ(Target("http://h"), In("unnamed"));
-    EXPECT_EQ(Target("http://h?x=/a.gif"), In("unnamed"));
-    EXPECT_EQ(Target("not a url"), In("unnamed"));
-    EXPECT_EQ(Target("http://h/"), In("-"));
-}
-
-TEST_F(TargetPathTest, TrailingSlashKeepsFolderNameWithDash)
-{
-    EXPECT_EQ(Target("http://h/dir/"), In("dir-"));
-    EXPECT_EQ(Target("http://h/a/dir//"), In("dir--"));
-    EXPECT_EQ(Target("http://h/dir%5C"), In("dir_"));
-}
-
-TEST_F(TargetPathTest, DecodedSlashNeverLeavesFolder)
-{
-    // Decoding comes before the split, so an encoded separator becomes a
-    // real one: the name is still only what follows the last of them.
-    EXPECT_EQ(Target("http://h/x/..%2F..%2F..%2Fetc%2Fpasswd"), In("passwd"));
-    EXPECT_EQ(Target("http://h/..%2F..%2F"), In("..-"));
-    EXPECT_EQ(Target("http://h/a%5C..%5C..%5Cevil"), In("evil"));
-    EXPECT_EQ(Target("http://h/evil%2F"), In("evil-"));
-    EXPECT_EQ(Target("http://h/evil%5C%5C"), In("evil__"));
-}
-
-TEST_F(TargetPathTest, DotOnlyNameNeverResolvesToFolderOrParent)
-{
-    EXPECT_EQ(Target("http://h/."), In("_"));
-    EXPECT_EQ(Target("http://h/a/.."), In("__"));
-    EXPECT_EQ(Target("http://h/%2e%2E"), In("__"));
-    EXPECT_EQ(Target("http://h/..."), In("___"));
-    EXPECT_EQ(Target("file:///.."), In("__"));
-    // A dot-only name with an extension asked for is an ordinary name.
-    EXPECT_EQ(MakeTargetPath("mms://h/..", Folder(), ".asf"), In("..asf"));
-}
-
-TEST_F(TargetPathTest, ColonNameCannotNameAnotherLocation)
-{
-    // The name starts after the last ':' that has something after it.
-    EXPECT_EQ(Target("http://h/c:evil"), In("evil"));
-    EXPECT_EQ(Target("http://h/c%3Aevil"), In("evil"));
-    EXPECT_EQ(Target("http://h/evil%3A"), In("evil "));
-    EXPECT_EQ(Target("file:///C:"), In("C "));
-}
-
-TEST_F(TargetPathTest, DecodedNulNeitherTruncatesNorEscapes)
-{
-    EXPECT_EQ(Target("http://h/a%00b.gif"), In("a_b.gif"));
-    EXPECT_EQ(Target("http://h/%00"), In("_"));
-    EXPECT_EQ(Target("http://h/..%00"), In(".._"));
+    struct Case {
+        const char* url;
+        const char* extension;
+        const char* name;
+    };
+    const Case cases[] = {
+        // The last component of the decoded path.
+        {"http://h/img/logo.gif", "", "logo.gif"},
+        {"http://h/a%20b.gif", "", "a b.gif"},
+        {"http://h/img/logo.gif?v=2#top", "", "logo.gif"},
+        {"HTTP://h:81/x/y/z.js", "", "z.js"},
+        // An empty or slash-only path still names a file.
+        {"http://h", "", "unnamed"},
+        {"http://h?x=/a.gif", "", "unnamed"},
+        {"not a url", "", "unnamed"},
+        {"http://h/", "", "-"},
+        // A trailing separator keeps the folder's name.
+        {"http://h/dir/", "", "dir-"},
+        {"http://h/a/dir//", "", "dir--"},
+        {"http://h/dir%5C", "", "dir_"},
+        // Decoding comes before the split, so an encoded separator becomes
+        // a real one: the name is still only what follows the last of them.
+        {"http://h/x/..%2F..%2F..%2Fetc%2Fpasswd", "", "passwd"},
+        {"http://h/..%2F..%2F", "", "..-"},
+        {"http://h/a%5C..%5C..%5Cevil", "", "evil"},
+        {"http://h/evil%2F", "", "evil-"},
+        {"http://h/evil%5C%5C", "", "evil__"},
+        // A dot-only name never resolves to the folder or its parent.
+        {"http://h/.", "", "_"},
+        {"http://h/a/..", "", "__"},
+        {"http://h/%2e%2E", "", "__"},
+        {"http://h/...", "", "___"},
+        {"file:///..", "", "__"},
+        {"mms://h/..", ".asf", "..asf"}, // with an extension it is an ordinary name
+        // The name starts after the last ':' that has something after it.
+        {"http://h/c:evil", "", "evil"},
+        {"http://h/c%3Aevil", "", "evil"},
+        {"http://h/evil%3A", "", "evil "},
+        {"file:///C:", "", "C "},
+        // A decoded NUL neither truncates nor escapes.
+        {"http://h/a%00b.gif", "", "a_b.gif"},
+        {"http://h/%00", "", "_"},
+        {"http://h/..%00", "", ".._"},
+        // The extension replaces the last one or is appended, and cannot
+        // bring a separator in.
+        {"mms://h/live", ".asf", "live.asf"},
+        {"mms://h/a.b.wmv", ".asf", "a.b.asf"},
+        {"mms://h/x", "/../y", "x-..-y"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MakeTargetPath(c.url, Folder(), c.extension), In(c.name)) << c.url;
 }
 
 TEST(ReplaceFileNameChars, EveryReservedCharacterIsReplaced)
@@ -107,14 +101,6 @@ TEST(ReplaceFileNameChars, EveryReservedCharacterIsReplaced)
     EXPECT_EQ(ReplaceFileNameChars("a:b\\c*d?e\"f>g<h|i/j.k", ReplaceDots::No), "a b_c d_e_f_g_h_i-j.k");
     EXPECT_EQ(ReplaceFileNameChars("a.b.c", ReplaceDots::Yes), "a_b_c");
     EXPECT_EQ(ReplaceFileNameChars(std::string("x\0y", 3), ReplaceDots::No), "x_y");
-}
-
-TEST_F(TargetPathTest, ExtensionReplacesOrIsAppended)
-{
-    EXPECT_EQ(MakeTargetPath("mms://h/live", Folder(), ".asf"), In("live.asf"));
-    EXPECT_EQ(MakeTargetPath("mms://h/a.b.wmv", Folder(), ".asf"), In("a.b.asf"));
-    // Even an odd extension argument cannot bring a separator in.
-    EXPECT_EQ(MakeTargetPath("mms://h/x", Folder(), "/../y"), In("x-..-y"));
 }
 
 TEST_F(TargetPathTest, OverlongNameIsShortenedKeepingExtension)
@@ -151,26 +137,16 @@ TEST_F(TargetPathTest, FolderIsJoinedWithOneSeparatorAndCanonicalised)
     EXPECT_EQ(CanonicalizePath("../a/./b/.."), "../a");
 }
 
-TEST_F(TargetPathTest, FreePathIsKeptUnchanged)
+TEST_F(TargetPathTest, TakenNameIsNumberedBeforeTheLastDotOrAtTheEnd)
 {
     EXPECT_EQ(MakeUniquePath(In("free.gif")), In("free.gif"));
-}
-
-TEST_F(TargetPathTest, NumberGoesBeforeTheLastDot)
-{
     Touch("a.b.c");
     EXPECT_EQ(MakeUniquePath(In("a.b.c")), In("a.b1.c"));
     Touch("logo.gif");
     Touch("logo1.gif");
     EXPECT_EQ(MakeUniqueTargetPath("http://h/logo.gif", Folder(), {}), In("logo2.gif"));
-}
-
-TEST_F(TargetPathTest, NameWithoutExtensionIsNumberedAtTheEnd)
-{
     Touch("readme");
     EXPECT_EQ(MakeUniquePath(In("readme")), In("readme1"));
-    Touch("readme1");
-    EXPECT_EQ(MakeUniquePath(In("readme")), In("readme2"));
 }
 
 TEST_F(TargetPathTest, FolderOrDanglingLinkAtTheNameCountsAsTaken)

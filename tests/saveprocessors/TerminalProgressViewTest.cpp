@@ -1,15 +1,7 @@
 // The terminal table of `quillory fetch`: what it prints in both styles,
 // how often it redraws, and when it closes the dialog.
 #include "saveprocessors/TerminalProgressView.h"
-
-#include "platform/inet/InternetSession.h"
-#include "platform/ui/ScriptedView.h"
-#include "saveprocessors/SavingUrlsDialog.h"
-#include "tests/support/DownloadServers.h"
-#include "tests/support/GeneratedContent.h"
-#include "tests/support/TempDir.h"
-
-#include <gtest/gtest.h>
+#include "tests/saveprocessors/SavingDialogFixture.h"
 
 #include <csignal>
 #include <fcntl.h>
@@ -21,35 +13,22 @@ using namespace QVSaveProcessors;
 
 namespace {
 
-class TerminalProgressViewTest : public ::testing::Test {
+class TerminalProgressViewTest : public testsupport::SavingDialogTest {
 protected:
     void SetUp() override
     {
-        saved = inet::DefaultTransferLimits();
-        inet::TransferLimits limits;
-        limits.connectTimeout = 5s;
-        limits.idleTimeout = 2s;
-        inet::SetDefaultTransferLimits(limits);
-        server = testsupport::StartHttpTestServer();
-        uiView = std::make_shared<ui::ScriptedView>();
-        uiView->OnDialog("saving", [](ui::Dialog&) { });
-        ui::SetActiveView(uiView);
-        dialog.m_rootFolder = root.path().string();
-        outPath = (output / "table.txt").string();
+        SavingDialogTest::SetUp();
         fd = ::open(outPath.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0600);
         ASSERT_GE(fd, 0);
     }
     void TearDown() override
     {
         ::close(fd);
-        ui::SetActiveView(nullptr);
-        inet::SetDefaultTransferLimits(saved);
+        SavingDialogTest::TearDown();
     }
 
-    std::string Url(const std::string& path) const { return server->BaseUrl() + path; }
-
-    TerminalProgressView& Attach(TerminalProgressView::Style style,
-                                 TerminalProgressView::CloseOnInterrupt interrupt = TerminalProgressView::CloseOnInterrupt::No)
+    TerminalProgressView& Table(TerminalProgressView::Style style,
+                                TerminalProgressView::CloseOnInterrupt interrupt = TerminalProgressView::CloseOnInterrupt::No)
     {
         TerminalProgressView::Options options;
         options.fd = fd;
@@ -58,10 +37,7 @@ protected:
         options.closeOnInterrupt = interrupt;
         options.width = 100;
         options.height = 12;
-        auto view = std::make_unique<TerminalProgressView>(options);
-        TerminalProgressView& ref = *view;
-        dialog.SetView(std::move(view));
-        return ref;
+        return Attach(std::make_unique<TerminalProgressView>(options));
     }
 
     std::string Output() const
@@ -70,41 +46,27 @@ protected:
         return std::string(bytes.begin(), bytes.end());
     }
 
-    inet::TransferLimits saved;
-    testsupport::TempDir root;
     testsupport::TempDir output;
-    std::string outPath;
+    std::string outPath = (output / "table.txt").string();
     int fd = -1;
-    std::unique_ptr<testsupport::PythonServer> server;
-    std::shared_ptr<ui::ScriptedView> uiView;
-    CSavingUrlsDialog dialog;
 };
 
-TEST_F(TerminalProgressViewTest, LinesStyleSaysWhatHappenedToEachUrlWithoutEscapes)
+TEST_F(TerminalProgressViewTest, LinesStyleSaysWhatHappenedToEachUrlAndHostileTextCannotDriveTheTerminal)
 {
     const std::string good = Url("/gen/3000/1/good.gif");
     const std::string bad = Url("/status/404/bad.gif");
-    dialog.m_urls = { good, bad };
-    Attach(TerminalProgressView::Style::Lines);
+    // A page can hand us any URL; its bytes reach the terminal.
+    const std::string hostile = "rtsp://x/\x1b]0;owned\x07\x1b[2J.rm";
+    dialog.m_urls = { good, bad, hostile };
+    Table(TerminalProgressView::Style::Lines);
     EXPECT_EQ(dialog.DoModal(), ui::IDOK) << "the table closes the dialog once every row finished";
     const std::string out = Output();
     EXPECT_NE(out.find(good + ": saving to " + (root / "good.gif").string() + "\n"), std::string::npos) << out;
     EXPECT_NE(out.find(good + ": Completed (3000 B)\n"), std::string::npos) << out;
     EXPECT_NE(out.find(bad + ": Error: Cannot open URL: HTTP 404 Not Found\n"), std::string::npos) << out;
-    EXPECT_EQ(out.find('\x1b'), std::string::npos) << "escape sequences in plain output";
-}
-
-TEST_F(TerminalProgressViewTest, HostileTextCannotDriveTheTerminal)
-{
-    // A page can hand us any URL; its bytes reach the terminal.
-    const std::string hostile = "rtsp://x/\x1b]0;owned\x07\x1b[2J.rm";
-    dialog.m_urls = { hostile };
-    Attach(TerminalProgressView::Style::Lines);
-    dialog.DoModal();
-    const std::string out = Output();
-    EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
-    EXPECT_EQ(out.find('\x07'), std::string::npos) << out;
     EXPECT_NE(out.find("rtsp://x/?]0;owned??[2J.rm"), std::string::npos) << out;
+    EXPECT_EQ(out.find('\x1b'), std::string::npos) << "escape sequences in plain output";
+    EXPECT_EQ(out.find('\x07'), std::string::npos) << out;
 }
 
 TEST_F(TerminalProgressViewTest, LiveStyleRedrawsAtABoundedRateWhateverTheEventCount)
@@ -113,7 +75,7 @@ TEST_F(TerminalProgressViewTest, LiveStyleRedrawsAtABoundedRateWhateverTheEventC
     // times, not 300.
     const std::string slow = Url("/slow/300000/2/1024/5/slow.bin");
     dialog.m_urls = { slow, "rtsp://x/y.rm" };
-    auto& view = Attach(TerminalProgressView::Style::Live);
+    auto& view = Table(TerminalProgressView::Style::Live);
     const auto start = std::chrono::steady_clock::now();
     dialog.DoModal();
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
@@ -130,7 +92,7 @@ TEST_F(TerminalProgressViewTest, LiveRowsNeverWiderThanTheTerminal)
 {
     const std::string longName = Url("/slow/20000/2/1024/20/" + std::string(300, 'n') + ".bin");
     dialog.m_urls = { longName };
-    Attach(TerminalProgressView::Style::Live);
+    Table(TerminalProgressView::Style::Live);
     dialog.DoModal();
     // Every line of the live region is drawn again, so it must not wrap;
     // the permanent line may.
@@ -153,12 +115,10 @@ TEST_F(TerminalProgressViewTest, LiveRowsNeverWiderThanTheTerminal)
 
 TEST_F(TerminalProgressViewTest, CtrlCStopsEveryDownloadAndCloses)
 {
-    inet::TransferLimits patient;
-    patient.idleTimeout = 600s;
-    inet::SetDefaultTransferLimits(patient);
+    WaitPatiently();
     const std::string silent = Url("/silent/s.bin");
     dialog.m_urls = { silent };
-    auto& view = Attach(TerminalProgressView::Style::Lines, TerminalProgressView::CloseOnInterrupt::Yes);
+    auto& view = Table(TerminalProgressView::Style::Lines, TerminalProgressView::CloseOnInterrupt::Yes);
     std::thread user([] {
         std::this_thread::sleep_for(500ms);
         ::kill(::getpid(), SIGINT);
