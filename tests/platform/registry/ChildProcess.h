@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <functional>
 #include <grp.h>
+#include <optional>
+#include <signal.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -65,41 +67,72 @@ enum class Privileges {
     DropRoot, // as user nobody when running as root
 };
 
-// Runs fn in a forked child and returns what it returned: "" for success,
-// otherwise a description of what went wrong (the child cannot report
-// through the test framework).
+// A forked child running a function; what the function returns ("" for
+// success, otherwise what went wrong: the child cannot report through the
+// test framework) comes back through a pipe.
+class Child {
+public:
+    Child(const std::function<std::string()>& fn, Privileges privileges = Privileges::Same)
+    {
+        int fds[2];
+        if (::pipe(fds) != 0 || (m_pid = ::fork()) < 0) {
+            m_error = "fork failed";
+            return;
+        }
+        if (m_pid == 0) {
+            ::close(fds[0]);
+            std::string result;
+            if (privileges == Privileges::DropRoot && ::geteuid() == 0
+                && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+                result = "could not drop root";
+            else
+                result = fn();
+            ssize_t ignored = ::write(fds[1], result.data(), result.size());
+            (void)ignored;
+            ::_exit(0);
+        }
+        ::close(fds[1]);
+        m_pipe = fds[0];
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() { (void)Wait(); }
+
+    bool Running()
+    {
+        if (m_pid > 0 && !m_status && ::waitpid(m_pid, &m_status.emplace(), WNOHANG) == 0)
+            m_status.reset();
+        return m_pid > 0 && !m_status;
+    }
+    void Kill() const { ::kill(m_pid, SIGKILL); }
+    // Waits for the end of the child; what its function returned.
+    std::string Wait()
+    {
+        if (m_pipe >= 0) {
+            char buffer[512];
+            ssize_t n;
+            while ((n = ::read(m_pipe, buffer, sizeof buffer)) > 0)
+                m_error.append(buffer, static_cast<std::size_t>(n));
+            ::close(m_pipe);
+            m_pipe = -1;
+        }
+        if (m_pid > 0 && !m_status)
+            ::waitpid(m_pid, &m_status.emplace(), 0);
+        if (m_status && (!WIFEXITED(*m_status) || WEXITSTATUS(*m_status) != 0))
+            return "child died: " + m_error;
+        return m_error;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_pipe = -1;
+    std::optional<int> m_status;
+    std::string m_error;
+};
+
 inline std::string RunInChild(const std::function<std::string()>& fn, Privileges privileges = Privileges::Same)
 {
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0)
-        return "pipe failed";
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return "fork failed";
-    if (pid == 0) {
-        ::close(pipeFds[0]);
-        std::string result;
-        if (privileges == Privileges::DropRoot && ::geteuid() == 0
-            && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
-            result = "could not drop root";
-        else
-            result = fn();
-        ssize_t ignored = ::write(pipeFds[1], result.data(), result.size());
-        (void)ignored;
-        ::_exit(0);
-    }
-    ::close(pipeFds[1]);
-    std::string message;
-    char buffer[512];
-    ssize_t n;
-    while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
-        message.append(buffer, static_cast<std::size_t>(n));
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return "child died: " + message;
-    return message;
+    return Child(fn, privileges).Wait();
 }
 
 } // namespace registrytest

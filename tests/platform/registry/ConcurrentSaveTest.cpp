@@ -93,27 +93,12 @@ using ConcurrentSaves = RegistryTest;
 
 TEST_F(ConcurrentSaves, TwoProcessesNeverTearTheFileAndBothKeepTheirValues)
 {
-    struct Writer {
-        pid_t pid = -1;
-        int pipe = -1;
-    };
-    Writer writers[2];
+    std::vector<std::unique_ptr<registrytest::Child>> writers;
     for (std::uint8_t w = 1; w <= 2; ++w) {
-        int fds[2];
-        ASSERT_EQ(::pipe(fds), 0);
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            ::close(fds[0]);
-            const std::string errors = (m_dir / ("writer" + std::to_string(w) + ".err")).string();
-            registrytest::StderrCapture capture(errors);
-            const std::string result = Hammer(w);
-            ssize_t ignored = ::write(fds[1], result.data(), result.size());
-            (void)ignored;
-            ::_exit(0);
-        }
-        ::close(fds[1]);
-        writers[w - 1] = { pid, fds[0] };
+        writers.push_back(std::make_unique<registrytest::Child>([this, w] {
+            registrytest::StderrCapture capture((m_dir / ("writer" + std::to_string(w) + ".err")).string());
+            return Hammer(w);
+        }));
     }
 
     // Read while they write: raw text, then through the API.
@@ -126,8 +111,8 @@ TEST_F(ConcurrentSaves, TwoProcessesNeverTearTheFileAndBothKeepTheirValues)
     while (running > 0 && failure.empty()) {
         if (std::chrono::steady_clock::now() > deadline) {
             failure = "writers did not finish in time";
-            for (const Writer& w : writers)
-                ::kill(w.pid, SIGKILL);
+            for (const auto& w : writers)
+                w->Kill();
             break;
         }
         const std::string text = ReadFile(m_userFile);
@@ -153,19 +138,11 @@ TEST_F(ConcurrentSaves, TwoProcessesNeverTearTheFileAndBothKeepTheirValues)
             }
         }
         running = 0;
-        for (const Writer& w : writers)
-            running += ::waitpid(w.pid, nullptr, WNOHANG) == 0 ? 1 : 0;
+        for (const auto& w : writers)
+            running += w->Running() ? 1 : 0;
     }
-    for (const Writer& w : writers) {
-        std::string message;
-        char buffer[256];
-        ssize_t n;
-        while ((n = ::read(w.pipe, buffer, sizeof buffer)) > 0)
-            message.append(buffer, static_cast<std::size_t>(n));
-        ::close(w.pipe);
-        ::waitpid(w.pid, nullptr, 0);
-        EXPECT_EQ(message, "");
-    }
+    for (const auto& w : writers)
+        EXPECT_EQ(w->Wait(), "");
     ASSERT_EQ(failure, "");
     EXPECT_GT(versionsSeen, 0);
 

@@ -33,37 +33,32 @@ void ReadEverything()
 
 using CorruptHive = RegistryTest;
 
-TEST_F(CorruptHive, ReportedOnceReadAsEmptyAndNotOverwrittenByReads)
+TEST_F(CorruptHive, ReportedOnceReadAsEmptyKeptByReadsAndReplacedWholeBySaves)
 {
-    const std::string garbage = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n\"x\"=hex:zz\n";
-    WriteFile(m_userFile, garbage);
-    StderrCapture capture((m_dir / "stderr.txt").string());
-    ReadEverything();
-    const std::string report = capture.Text();
-    capture.Restore();
+    const std::string garbage[] = { "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n\"x\"=hex:zz\n",
+        "\x01\x02 not a registry file" };
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(garbage[i]);
+        // A file is reported once per process: each round has its own.
+        const auto file = m_dir / ("damaged" + std::to_string(i) + ".reg");
+        testsupport::ScopedEnv user("QUILLORY_REGISTRY_USER", file.string());
+        WriteFile(file, garbage[i]);
+        StderrCapture capture((m_dir / "stderr.txt").string());
+        ReadEverything();
+        EXPECT_EQ(ReadFile(file), garbage[i]);
+        RegKey key;
+        ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Vornel"), ERROR_SUCCESS);
+        ASSERT_EQ(key.SetDWORDValue("n", 5), ERROR_SUCCESS);
+        const std::string report = capture.Text();
+        capture.Restore();
 
-    EXPECT_EQ(CountLines(report), 1u) << report;
-    EXPECT_NE(report.find(m_userFile.string()), std::string::npos) << report;
-    EXPECT_NE(report.find("corrupt (line 4"), std::string::npos) << report;
-    EXPECT_EQ(ReadFile(m_userFile), garbage);
-}
-
-TEST_F(CorruptHive, ReplacedWholeByTheNextSave)
-{
-    WriteFile(m_userFile, "\x01\x02 not a registry file");
-    StderrCapture capture((m_dir / "stderr.txt").string());
-    ReadEverything();
-    RegKey key;
-    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Vornel"), ERROR_SUCCESS);
-    ASSERT_EQ(key.SetDWORDValue("n", 5), ERROR_SUCCESS);
-    const std::string report = capture.Text();
-    capture.Restore();
-
-    EXPECT_EQ(CountLines(report), 1u) << report;
-    const auto parsed = ParseHiveText(ReadFile(m_userFile), Hive::CurrentUser);
-    ASSERT_TRUE(parsed.root) << parsed.error;
-    EXPECT_EQ(parsed.root->SubKeyCount(), 1u);
-    EXPECT_NE(parsed.root->FindSubKey("Software")->FindSubKey("Vornel")->FindValue("n"), nullptr);
+        EXPECT_EQ(CountLines(report), 1u) << report;
+        EXPECT_NE(report.find(file.string() + " is corrupt (line "), std::string::npos) << report;
+        const auto parsed = ParseHiveText(ReadFile(file), Hive::CurrentUser);
+        ASSERT_TRUE(parsed.root) << parsed.error;
+        EXPECT_EQ(parsed.root->SubKeyCount(), 1u);
+        EXPECT_NE(parsed.root->FindSubKey("Software")->FindSubKey("Vornel")->FindValue("n"), nullptr);
+    }
 }
 
 TEST_F(CorruptHive, TruncatedFileIsNotTakenForAShorterOne)
@@ -155,6 +150,11 @@ TEST_F(HiveStorage, ValuesSurviveAFreshReadOfTheFile)
     ASSERT_EQ(RegQueryValueEx(fresh.get(), "Bare", &type, bare, &size), ERROR_SUCCESS);
     EXPECT_EQ(type, REG_SZ);
     EXPECT_EQ(size, 2u);
+    // A string without its terminator is not handed out as a C string.
+    char chars[260];
+    DWORD count = sizeof chars;
+    EXPECT_EQ(fresh.QueryStringValue("Bare", chars, &count), ERROR_INVALID_DATA);
+    EXPECT_EQ(fresh.QueryStringValue("Bare", path), ERROR_INVALID_DATA);
 }
 
 TEST_F(HiveStorage, ChangesByAnotherProcessAreSeenThroughOpenHandles)

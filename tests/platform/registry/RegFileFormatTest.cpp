@@ -34,7 +34,7 @@ void ExpectRoundTrip(const HiveKey& root, Hive hive)
     EXPECT_EQ(SerializeHive(*parsed.root, hive), text);
 }
 
-TEST(RegFileRoundTrip, EveryTypeKeepsItsExactBytes)
+TEST(RegFileRoundTrip, EveryTypeKeepsItsExactBytesAndTrickyNamesSurvive)
 {
     HiveKey root("HKEY_CURRENT_USER");
     HiveKey& k = root.CreateSubKey("Types");
@@ -61,26 +61,15 @@ TEST(RegFileRoundTrip, EveryTypeKeepsItsExactBytes)
     k.SetValue("none", REG_NONE, {});
     k.SetValue("multi", REG_MULTI_SZ, Bytes(std::string_view("a\0b\0\0", 5)));
     k.SetValue("odd type", 0xFFFFFFFF, std::vector<std::uint8_t> { 0xAB });
-    ExpectRoundTrip(root, Hive::CurrentUser);
-}
 
-TEST(RegFileRoundTrip, TrickyValueNamesSurvive)
-{
-    HiveKey root("HKEY_LOCAL_MACHINE");
-    HiveKey& k = root.CreateSubKey("Names");
-    const std::vector<std::string> names = { "", "@", "a=b", "=", "\"quoted\"", "back\\slash", "\\x41", "\\",
+    HiveKey& names = root.CreateSubKey("Names");
+    const std::vector<std::string> tricky = { "", "@", "a=b", "=", "\"quoted\"", "back\\slash", "\\x41", "\\",
         "new\nline", "cr\rlf", "tab\tname", "\x7F", "Grüße", "bad\xFFutf8", "trailing space ", " lead", "[section]",
         ";comment", "hex:01", "-" };
-    DWORD n = 0;
-    for (const std::string& name : names)
-        k.SetValue(name, REG_DWORD, std::vector<std::uint8_t> { static_cast<std::uint8_t>(n++), 0, 0, 0 });
-    ASSERT_EQ(k.Values().size(), names.size());
-    ExpectRoundTrip(root, Hive::Machine);
-}
+    for (const std::string& name : tricky)
+        names.SetValue(name, REG_DWORD, std::vector<std::uint8_t> { static_cast<std::uint8_t>(names.Values().size()), 0, 0, 0 });
+    ASSERT_EQ(names.Values().size(), tricky.size());
 
-TEST(RegFileRoundTrip, TrickyKeyNamesAndEmptyKeysSurvive)
-{
-    HiveKey root("HKEY_CURRENT_USER");
     root.SetValue("at root", REG_SZ, Sz("x"));
     HiveKey& a = root.CreateSubKey("a]b[c");
     a.CreateSubKey("=\"q\"");

@@ -1,148 +1,97 @@
 #include "tests/platform/registry/RegistryFixture.h"
 
 #include <array>
+#include <tuple>
 
 namespace {
 
 using QueryBuffer = RegistryTest;
 
-TEST_F(QueryBuffer, OneByteBufferForFourByteValueIsMoreDataAndUntouched)
+TEST_F(QueryBuffer, SmallOrMissingBufferGetsTheSizeAndTypeButNoByte)
 {
     RegKey key;
     ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Test"), ERROR_SUCCESS);
     ASSERT_EQ(key.SetDWORDValue("GrabFlash", 1), ERROR_SUCCESS);
-
-    std::uint8_t byte = 0x5A;
-    DWORD size = 1;
-    DWORD type = REG_NONE;
-    EXPECT_EQ(RegQueryValueEx(key.get(), "GrabFlash", &type, &byte, &size), ERROR_MORE_DATA);
-    EXPECT_EQ(size, 4u);
-    EXPECT_EQ(type, REG_DWORD);
-    EXPECT_EQ(byte, 0x5A);
-}
-
-TEST_F(QueryBuffer, StringLongerThanBufferIsMoreDataWithRequiredSize)
-{
-    RegKey key;
-    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Test"), ERROR_SUCCESS);
     ASSERT_EQ(key.SetStringValue("GrabPath", std::string(300, 'x')), ERROR_SUCCESS);
-
-    std::array<char, 260> buffer {};
-    buffer.fill('#');
-    DWORD size = buffer.size();
-    EXPECT_EQ(RegQueryValueEx(key.get(), "GrabPath", nullptr, reinterpret_cast<std::uint8_t*>(buffer.data()), &size),
-        ERROR_MORE_DATA);
-    EXPECT_EQ(size, 301u);
-    EXPECT_EQ(buffer[0], '#');
-
-    DWORD chars = buffer.size();
-    EXPECT_EQ(key.QueryStringValue("GrabPath", buffer.data(), &chars), ERROR_MORE_DATA);
-    EXPECT_EQ(chars, 301u);
-}
-
-TEST_F(QueryBuffer, NullDataReportsSizeAndType)
-{
-    RegKey key;
-    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Test"), ERROR_SUCCESS);
     const std::array<std::uint8_t, 5> blob = { 1, 2, 3, 4, 5 };
     ASSERT_EQ(key.SetBinaryValue("Blob", blob), ERROR_SUCCESS);
-
-    DWORD size = 0;
-    DWORD type = REG_NONE;
-    EXPECT_EQ(RegQueryValueEx(key.get(), "Blob", &type, nullptr, &size), ERROR_SUCCESS);
-    EXPECT_EQ(size, 5u);
-    EXPECT_EQ(type, REG_BINARY);
-    // Data without a size to bound it is refused, not written blindly.
-    std::uint8_t out[8];
-    EXPECT_EQ(RegQueryValueEx(key.get(), "Blob", &type, out, nullptr), ERROR_INVALID_PARAMETER);
-    // Exactly fitting buffer.
-    size = 5;
-    EXPECT_EQ(RegQueryValueEx(key.get(), "Blob", nullptr, out, &size), ERROR_SUCCESS);
-    EXPECT_EQ(std::vector<std::uint8_t>(out, out + 5), std::vector<std::uint8_t>(blob.begin(), blob.end()));
-}
-
-TEST_F(QueryBuffer, MissingValueIsFileNotFound)
-{
-    RegKey key;
-    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Test"), ERROR_SUCCESS);
-    DWORD size = 0;
-    EXPECT_EQ(RegQueryValueEx(key.get(), "Nothing", nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
-}
-
-TEST_F(QueryBuffer, StringWithoutTerminatorComesBackWithoutIt)
-{
-    RegKey key;
-    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Test"), ERROR_SUCCESS);
-    const std::string text = "C:\\path";
-    ASSERT_EQ(RegSetValueEx(key.get(), "GrabPath", REG_SZ, reinterpret_cast<const std::uint8_t*>(text.data()),
-                  static_cast<DWORD>(text.size())),
-        ERROR_SUCCESS);
-
-    // Through a fresh process view of the file, not only the cache.
-    RegKey again;
-    ASSERT_EQ(again.Open(HKEY_CURRENT_USER, "Software\\Test", KEY_READ), ERROR_SUCCESS);
-    std::array<std::uint8_t, 32> buffer {};
-    DWORD size = buffer.size();
-    DWORD type = REG_NONE;
-    ASSERT_EQ(RegQueryValueEx(again.get(), "GrabPath", &type, buffer.data(), &size), ERROR_SUCCESS);
-    EXPECT_EQ(type, REG_SZ);
-    EXPECT_EQ(size, text.size());
-
+    struct Case {
+        const char* name;
+        DWORD buffer; // bytes offered; 0: no data pointer at all
+        LONG result;
+        DWORD size;
+        DWORD type;
+    };
+    const Case cases[] = {
+        { "GrabFlash", 1, ERROR_MORE_DATA, 4, REG_DWORD },
+        { "GrabPath", 260, ERROR_MORE_DATA, 301, REG_SZ },
+        { "Blob", 0, ERROR_SUCCESS, 5, REG_BINARY },
+        { "Nothing", 0, ERROR_FILE_NOT_FOUND, 0, REG_NONE },
+    };
+    for (const Case& c : cases) {
+        std::array<std::uint8_t, 260> buffer {};
+        buffer.fill('#');
+        DWORD size = c.buffer;
+        DWORD type = REG_NONE;
+        EXPECT_EQ(RegQueryValueEx(key.get(), c.name, &type, c.buffer ? buffer.data() : nullptr, &size), c.result) << c.name;
+        if (c.result != ERROR_FILE_NOT_FOUND) {
+            EXPECT_EQ(size, c.size) << c.name;
+            EXPECT_EQ(type, c.type) << c.name;
+        }
+        EXPECT_EQ(buffer[0], '#') << c.name << ": a short buffer was written";
+    }
     char chars[260];
     DWORD count = sizeof chars;
-    EXPECT_EQ(again.QueryStringValue("GrabPath", chars, &count), ERROR_INVALID_DATA);
-    std::string whole;
-    EXPECT_EQ(again.QueryStringValue("GrabPath", whole), ERROR_INVALID_DATA);
+    EXPECT_EQ(key.QueryStringValue("GrabPath", chars, &count), ERROR_MORE_DATA);
+    EXPECT_EQ(count, 301u);
+    // Data without a size to bound it is refused, not written blindly.
+    std::uint8_t out[8];
+    EXPECT_EQ(RegQueryValueEx(key.get(), "Blob", nullptr, out, nullptr), ERROR_INVALID_PARAMETER);
+    DWORD exact = 5;
+    EXPECT_EQ(RegQueryValueEx(key.get(), "Blob", nullptr, out, &exact), ERROR_SUCCESS);
+    EXPECT_EQ(std::vector<std::uint8_t>(out, out + 5), std::vector<std::uint8_t>(blob.begin(), blob.end()));
 }
 
 using TypedReads = RegistryTest;
 
-TEST_F(TypedReads, StringReadRefusesOtherTypes)
+TEST_F(TypedReads, EachTypedReadRefusesOtherTypesAndSizes)
 {
     RegKey key;
     ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Test"), ERROR_SUCCESS);
-    ASSERT_EQ(key.SetDWORDValue("Number", 7), ERROR_SUCCESS);
+    ASSERT_EQ(key.SetDWORDValue("Number", 0x01020304), ERROR_SUCCESS);
     ASSERT_EQ(key.SetStringValue("Expand", "%HOME%/x", REG_EXPAND_SZ), ERROR_SUCCESS);
     ASSERT_EQ(key.SetStringValue("Empty", ""), ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueEx(key.get(), "ZeroBytes", REG_SZ, nullptr, 0), ERROR_SUCCESS);
-
-    char buffer[64];
-    DWORD chars = sizeof buffer;
-    EXPECT_EQ(key.QueryStringValue("Number", buffer, &chars), ERROR_INVALID_DATA);
-    chars = sizeof buffer;
-    ASSERT_EQ(key.QueryStringValue("Expand", buffer, &chars), ERROR_SUCCESS);
-    EXPECT_STREQ(buffer, "%HOME%/x");
-    EXPECT_EQ(chars, 9u);
-    chars = sizeof buffer;
-    ASSERT_EQ(key.QueryStringValue("Empty", buffer, &chars), ERROR_SUCCESS);
-    EXPECT_STREQ(buffer, "");
-    buffer[0] = 'x';
-    chars = sizeof buffer;
-    ASSERT_EQ(key.QueryStringValue("ZeroBytes", buffer, &chars), ERROR_SUCCESS);
-    EXPECT_STREQ(buffer, "");
-}
-
-TEST_F(TypedReads, BinaryAndDwordReadsCheckTypeAndSize)
-{
-    RegKey key;
-    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Test"), ERROR_SUCCESS);
-    ASSERT_EQ(key.SetDWORDValue("Dword", 0x01020304), ERROR_SUCCESS);
     const std::array<std::uint8_t, 4> four = { 0xFF, 0xFF, 0xFF, 0xFF };
     ASSERT_EQ(key.SetBinaryValue("Binary4", four), ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueEx(key.get(), "ShortDword", REG_DWORD, four.data(), 2), ERROR_SUCCESS);
 
+    for (const auto& [name, result, text] : { std::tuple { "Number", ERROR_INVALID_DATA, "" },
+             std::tuple { "Expand", ERROR_SUCCESS, "%HOME%/x" }, std::tuple { "Empty", ERROR_SUCCESS, "" },
+             std::tuple { "ZeroBytes", ERROR_SUCCESS, "" } }) {
+        char buffer[64] = "stale";
+        DWORD chars = sizeof buffer;
+        EXPECT_EQ(key.QueryStringValue(name, buffer, &chars), result) << name;
+        if (result == ERROR_SUCCESS) {
+            EXPECT_STREQ(buffer, text) << name;
+        }
+    }
+    DWORD chars = 64;
+    char buffer[64];
+    ASSERT_EQ(key.QueryStringValue("Expand", buffer, &chars), ERROR_SUCCESS);
+    EXPECT_EQ(chars, 9u);
+
     DWORD value = 0;
-    ASSERT_EQ(key.QueryDWORDValue("Dword", value), ERROR_SUCCESS);
+    ASSERT_EQ(key.QueryDWORDValue("Number", value), ERROR_SUCCESS);
     EXPECT_EQ(value, 0x01020304u);
     EXPECT_EQ(key.QueryDWORDValue("Binary4", value), ERROR_INVALID_DATA);
     EXPECT_EQ(key.QueryDWORDValue("ShortDword", value), ERROR_INVALID_DATA);
-
     std::int32_t limit = 0;
     DWORD bytes = sizeof limit;
     ASSERT_EQ(key.QueryBinaryValue("Binary4", &limit, &bytes), ERROR_SUCCESS);
     EXPECT_EQ(limit, -1);
     bytes = sizeof limit;
-    EXPECT_EQ(key.QueryBinaryValue("Dword", &limit, &bytes), ERROR_INVALID_DATA);
+    EXPECT_EQ(key.QueryBinaryValue("Number", &limit, &bytes), ERROR_INVALID_DATA);
 }
 
 using Keys = RegistryTest;
@@ -373,12 +322,19 @@ TEST_F(Enumeration, SubKeysSortedValuesInSetOrder)
 
 using ClassesRoot = RegistryTest;
 
-TEST_F(ClassesRoot, LivesInMachineHiveUnderSoftwareClasses)
+TEST_F(ClassesRoot, OpensEmptyWithoutWritingAndLivesInMachineHiveUnderSoftwareClasses)
 {
+    RegKey root;
+    ASSERT_EQ(root.Open(HKEY_CLASSES_ROOT, "", KEY_READ), ERROR_SUCCESS);
+    std::string name;
+    EXPECT_EQ(RegEnumKeyEx(root.get(), 0, name), ERROR_NO_MORE_ITEMS);
+    RegKey missing;
+    EXPECT_EQ(missing.Open(HKEY_CLASSES_ROOT, "CLSID", KEY_READ), ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(std::filesystem::exists(m_machineFile)) << "reads must not write";
+
     RegKey progId;
     ASSERT_EQ(progId.Create(HKEY_CLASSES_ROOT, "QVTovanix.Tovanix\\CLSID"), ERROR_SUCCESS);
     ASSERT_EQ(progId.SetStringValue(nullptr, "{7D3A21B4-5C9E-4F08-A6D2-3B81E0C4F957}"), ERROR_SUCCESS);
-
     RegKey viaMachine;
     ASSERT_EQ(viaMachine.Open(HKEY_LOCAL_MACHINE, "Software\\Classes\\QVTovanix.Tovanix\\CLSID", KEY_READ),
         ERROR_SUCCESS);
@@ -388,17 +344,6 @@ TEST_F(ClassesRoot, LivesInMachineHiveUnderSoftwareClasses)
     EXPECT_NE(ReadFile(m_machineFile).find("[HKEY_LOCAL_MACHINE\\Software\\Classes\\QVTovanix.Tovanix\\CLSID]"),
         std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(m_userFile));
-}
-
-TEST_F(ClassesRoot, OpensEmptyBeforeAnythingIsRegistered)
-{
-    RegKey root;
-    ASSERT_EQ(root.Open(HKEY_CLASSES_ROOT, "", KEY_READ), ERROR_SUCCESS);
-    std::string name;
-    EXPECT_EQ(RegEnumKeyEx(root.get(), 0, name), ERROR_NO_MORE_ITEMS);
-    RegKey missing;
-    EXPECT_EQ(missing.Open(HKEY_CLASSES_ROOT, "CLSID", KEY_READ), ERROR_FILE_NOT_FOUND);
-    EXPECT_FALSE(std::filesystem::exists(m_machineFile)) << "reads must not write";
 }
 
 } // namespace
