@@ -3,19 +3,15 @@
 #include "platform/inet/InternetRequest.h"
 #include "platform/inet/InternetSession.h"
 
-#include "tests/support/DownloadServers.h"
 #include "tests/support/GeneratedContent.h"
+#include "tests/support/LoopbackHttpTest.h"
 #include "tests/support/TempDir.h"
 
-#include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -23,10 +19,13 @@ using testsupport::GeneratedBytes;
 
 namespace {
 
+using Bytes = std::vector<std::uint8_t>;
+
 struct ReadOutcome {
-    std::vector<std::uint8_t> bytes;
+    Bytes bytes;
     std::optional<inet::Error> error; // set when the transfer broke off
     std::size_t largestAvailable = 0;
+    std::string Text() const { return std::string(bytes.begin(), bytes.end()); }
 };
 
 // Reads like the save processor: ask, read at most `piece`, repeat.
@@ -53,226 +52,139 @@ ReadOutcome ReadAll(inet::InternetRequest& request, std::size_t piece = 1024)
     }
 }
 
-// A loopback port with nothing listening on it.
-int ClosedPort()
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
-}
-
-class InternetRequestHttp : public ::testing::Test {
+// The default limits of the fixture: a stalled transfer ends in seconds.
+class InternetRequestHttp : public testsupport::LoopbackHttpTest {
 protected:
-    void SetUp() override
+    static inet::InternetSession Session(const inet::TransferLimits& limits = inet::DefaultTransferLimits(),
+                                         const char* agent = "Vornel QVSaveProcessors")
     {
-        server = testsupport::StartHttpTestServer();
-        inet::TransferLimits limits;
-        limits.connectTimeout = 5s;
-        limits.idleTimeout = 2s;
-        auto opened = inet::InternetSession::Open("Vornel QVSaveProcessors", limits);
-        ASSERT_TRUE(opened.ok());
-        session.emplace(opened.value());
+        return inet::InternetSession::Open(agent, limits).value();
     }
-
-    std::string Url(const std::string& path) const { return server->BaseUrl() + path; }
-
-    std::unique_ptr<inet::InternetRequest> OpenOk(const std::string& path)
-    {
-        auto r = inet::InternetRequest::Open(*session, Url(path));
-        EXPECT_TRUE(r.ok()) << path << ": " << (r.ok() ? "" : r.error().message);
-        return r.ok() ? std::move(r.value()) : nullptr;
-    }
-
-    std::unique_ptr<testsupport::PythonServer> server;
-    std::optional<inet::InternetSession> session;
 };
 
-TEST_F(InternetRequestHttp, EveryByteArrivesWhenReadInKilobytePieces)
+TEST_F(InternetRequestHttp, EveryBodyFormArrivesWholeWhateverTheReadSize)
 {
-    auto request = OpenOk("/gen/300001/5/a.bin");
-    ASSERT_TRUE(request);
-    ReadOutcome out = ReadAll(*request);
-    EXPECT_FALSE(out.error) << out.error->message;
-    EXPECT_EQ(out.bytes, GeneratedBytes(300001, 5));
-    EXPECT_EQ(request->ResponseCode(), 200);
+    struct Case {
+        std::string path;
+        std::size_t piece;
+        Bytes bytes;
+    };
+    const std::vector<Case> cases = {
+        {"/gen/300001/5/a.bin", 1024, GeneratedBytes(300001, 5)},
+        // The server sends 700-byte pieces; reads of 256 bytes cut each one.
+        {"/slow/5000/4/700/20/s.bin", 256, GeneratedBytes(5000, 4)},
+        {"/redirect/302/gen/2000/3/r.bin", 1024, GeneratedBytes(2000, 3)},
+        {"/nolength/40000/8/n.bin", 1024, GeneratedBytes(40000, 8)}, // ends at the close
+        {"/chunked/150000/6/c.bin", 1024, GeneratedBytes(150000, 6)},
+        {"/empty/e.txt", 1024, {}},
+    };
+    const auto session = Session();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        auto r = inet::InternetRequest::Open(session, Url(c.path));
+        ASSERT_TRUE(r.ok()) << r.error().message;
+        ReadOutcome out = ReadAll(*r.value(), c.piece);
+        EXPECT_FALSE(out.error) << out.error->message;
+        EXPECT_EQ(out.bytes, c.bytes);
+        EXPECT_EQ(r.value()->ResponseCode(), 200);
+    }
 }
 
 TEST_F(InternetRequestHttp, LargeResourceNeverBuffersMoreThanTheBound)
 {
     // 8 MiB read slowly in small pieces: the transfer must pause instead
     // of piling the body up in memory.
-    auto request = OpenOk("/gen/8388608/9/big.bin");
-    ASSERT_TRUE(request);
-    ReadOutcome out = ReadAll(*request, 100);
+    auto r = inet::InternetRequest::Open(Session(), Url("/gen/8388608/9/big.bin"));
+    ASSERT_TRUE(r.ok());
+    ReadOutcome out = ReadAll(*r.value(), 100);
     ASSERT_FALSE(out.error) << out.error->message;
     EXPECT_EQ(out.bytes, GeneratedBytes(8388608, 9));
     EXPECT_LE(out.largestAvailable, inet::InternetRequest::kBufferCapacity + 16384);
 }
 
-TEST_F(InternetRequestHttp, ReadsThatSplitEveryArrivingPieceStillJoinUp)
-{
-    // The server sends 700-byte pieces; reads of 256 bytes cut each one.
-    auto request = OpenOk("/slow/5000/4/700/20/s.bin");
-    ASSERT_TRUE(request);
-    ReadOutcome out = ReadAll(*request, 256);
-    EXPECT_FALSE(out.error);
-    EXPECT_EQ(out.bytes, GeneratedBytes(5000, 4));
-}
-
-TEST_F(InternetRequestHttp, AgentStringIsSentOnTheWire)
+TEST_F(InternetRequestHttp, AgentStringAndEnvironmentProxyAreUsedOnTheWire)
 {
     for (const char* agent : { "Vornel QVSaveProcessors", "ZAVI" }) {
-        auto s = inet::InternetSession::Open(agent);
-        ASSERT_TRUE(s.ok());
-        auto r = inet::InternetRequest::Open(s.value(), Url("/agent"));
+        auto r = inet::InternetRequest::Open(Session(inet::DefaultTransferLimits(), agent), Url("/agent"));
         ASSERT_TRUE(r.ok());
+        EXPECT_EQ(ReadAll(*r.value()).Text(), agent);
+    }
+    testsupport::ScopedEnv proxy("http_proxy", server->BaseUrl());
+    testsupport::ScopedEnv noProxy("no_proxy", "");
+    auto r = inet::InternetRequest::Open(Session(), "http://resource.invalid/p.gif");
+    ASSERT_TRUE(r.ok()) << r.error().message;
+    EXPECT_EQ(ReadAll(*r.value()).Text(), "proxied http://resource.invalid/p.gif");
+}
+
+TEST_F(InternetRequestHttp, OpenFailsWithTheCauseForEveryUnusableResponseOrUrl)
+{
+    struct Case {
+        std::string url;
+        inet::ErrorCode code;
+        std::string message; // empty: any non-empty text
+    };
+    inet::TransferLimits twoRedirects = inet::DefaultTransferLimits();
+    twoRedirects.maxRedirects = 2;
+    const std::vector<Case> cases = {
+        {Url("/status/404/x.gif"), inet::ErrorCode::HttpStatus, "HTTP 404 Not Found"},
+        {Url("/status/500/x.gif"), inet::ErrorCode::HttpStatus, "HTTP 500 Internal Server Error"},
+        {Url("/redirect/301/status/410/gone"), inet::ErrorCode::HttpStatus, "HTTP 410 Gone"},
+        {Url("/redirect/302/redirect/302/redirect/302/gen/10/1/x"), inet::ErrorCode::Transfer, ""},
+        {"http://127.0.0.1:1/x.gif", inet::ErrorCode::Connect, ""}, // nothing listens on port 1
+        {"http://no-such-host.invalid/x.gif", inet::ErrorCode::Connect, ""}, // .invalid never resolves (RFC 6761)
+        {Url("/silent/x.gif"), inet::ErrorCode::Timeout, ""},
+        // Schemes the client does not speak.
+        {"file:///etc/hostname", inet::ErrorCode::BadUrl, ""},
+        {"news:comp.lang.c", inet::ErrorCode::BadUrl, ""},
+        {"mailto:a@b.c", inet::ErrorCode::BadUrl, ""},
+        {"socks://127.0.0.1/", inet::ErrorCode::BadUrl, ""},
+    };
+    const auto session = Session(twoRedirects);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        auto r = inet::InternetRequest::Open(session, c.url);
+        ASSERT_FALSE(r.ok());
+        EXPECT_EQ(r.error().code, c.code) << r.error().message;
+        if (c.message.empty()) {
+            EXPECT_FALSE(r.error().message.empty());
+        } else {
+            EXPECT_EQ(r.error().message, c.message);
+        }
+    }
+}
+
+TEST_F(InternetRequestHttp, BodyCutShortOrStalledIsAnErrorAfterTheBytesThatCame)
+{
+    struct Case {
+        std::string path;
+        std::size_t bytes;
+        inet::ErrorCode code;
+    };
+    const std::vector<Case> cases = {
+        {"/cut/10000/2/3000/c.bin", 3000, inet::ErrorCode::Transfer},
+        {"/chunked-cut/9000/2/4000/c.bin", 4000, inet::ErrorCode::Transfer}, // no last chunk
+        {"/stall/10000/2/1500/s.bin", 1500, inet::ErrorCode::Timeout},       // ends at the idle limit
+    };
+    const auto session = Session();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        auto r = inet::InternetRequest::Open(session, Url(c.path));
+        ASSERT_TRUE(r.ok());
+        const auto start = std::chrono::steady_clock::now();
         ReadOutcome out = ReadAll(*r.value());
-        EXPECT_EQ(std::string(out.bytes.begin(), out.bytes.end()), agent);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+        ASSERT_TRUE(out.error) << "a body cut short must not end cleanly";
+        EXPECT_EQ(out.error->code, c.code) << out.error->message;
+        auto expected = GeneratedBytes(10000, 2);
+        expected.resize(c.bytes);
+        EXPECT_EQ(out.bytes, expected);
     }
-}
-
-TEST_F(InternetRequestHttp, ErrorStatusFailsTheOpenWithTheStatusText)
-{
-    auto r = inet::InternetRequest::Open(*session, Url("/status/404/x.gif"));
-    ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().code, inet::ErrorCode::HttpStatus);
-    EXPECT_EQ(r.error().message, "HTTP 404 Not Found");
-
-    auto r500 = inet::InternetRequest::Open(*session, Url("/status/500/x.gif"));
-    ASSERT_FALSE(r500.ok());
-    EXPECT_EQ(r500.error().message, "HTTP 500 Internal Server Error");
-}
-
-TEST_F(InternetRequestHttp, RedirectIsFollowedToTheResource)
-{
-    auto request = OpenOk("/redirect/302/gen/2000/3/r.bin");
-    ASSERT_TRUE(request);
-    ReadOutcome out = ReadAll(*request);
-    EXPECT_FALSE(out.error);
-    EXPECT_EQ(out.bytes, GeneratedBytes(2000, 3));
-}
-
-TEST_F(InternetRequestHttp, RedirectToErrorStatusFailsTheOpen)
-{
-    auto r = inet::InternetRequest::Open(*session, Url("/redirect/301/status/410/gone"));
-    ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().message, "HTTP 410 Gone");
-}
-
-TEST_F(InternetRequestHttp, EndlessRedirectsFailTheOpen)
-{
-    inet::TransferLimits limits = session->Limits();
-    limits.maxRedirects = 2;
-    auto s = inet::InternetSession::Open("t", limits);
-    auto r = inet::InternetRequest::Open(s.value(), Url("/redirect/302/redirect/302/redirect/302/gen/10/1/x"));
-    ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().code, inet::ErrorCode::Transfer);
-}
-
-TEST_F(InternetRequestHttp, RefusedConnectionFailsTheOpen)
-{
-    auto r = inet::InternetRequest::Open(*session, "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/x.gif");
-    ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().code, inet::ErrorCode::Connect);
-    EXPECT_FALSE(r.error().message.empty());
-}
-
-TEST_F(InternetRequestHttp, UnresolvableHostFailsTheOpen)
-{
-    // .invalid never resolves (RFC 6761).
-    auto r = inet::InternetRequest::Open(*session, "http://no-such-host.invalid/x.gif");
-    ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().code, inet::ErrorCode::Connect) << r.error().message;
-}
-
-TEST_F(InternetRequestHttp, SchemesTheClientDoesNotSpeakFailTheOpen)
-{
-    for (const char* url : { "file:///etc/hostname", "news:comp.lang.c", "mailto:a@b.c", "socks://127.0.0.1/" }) {
-        auto r = inet::InternetRequest::Open(*session, url);
-        ASSERT_FALSE(r.ok()) << url;
-        EXPECT_EQ(r.error().code, inet::ErrorCode::BadUrl) << url << ": " << r.error().message;
-    }
-}
-
-TEST_F(InternetRequestHttp, EmptyResourceEndsCleanlyAtOnce)
-{
-    auto request = OpenOk("/empty/e.txt");
-    ASSERT_TRUE(request);
-    auto available = request->QueryDataAvailable();
-    ASSERT_TRUE(available.ok());
-    EXPECT_EQ(available.value(), 0u);
-}
-
-TEST_F(InternetRequestHttp, BodyWithoutLengthEndsCleanlyAtTheClose)
-{
-    auto request = OpenOk("/nolength/40000/8/n.bin");
-    ASSERT_TRUE(request);
-    ReadOutcome out = ReadAll(*request);
-    EXPECT_FALSE(out.error);
-    EXPECT_EQ(out.bytes, GeneratedBytes(40000, 8));
-}
-
-TEST_F(InternetRequestHttp, ChunkedBodyArrivesWhole)
-{
-    auto request = OpenOk("/chunked/150000/6/c.bin");
-    ASSERT_TRUE(request);
-    ReadOutcome out = ReadAll(*request);
-    EXPECT_FALSE(out.error);
-    EXPECT_EQ(out.bytes, GeneratedBytes(150000, 6));
-}
-
-TEST_F(InternetRequestHttp, DisconnectMidBodyIsAnErrorAfterTheBytesThatCame)
-{
-    auto request = OpenOk("/cut/10000/2/3000/c.bin");
-    ASSERT_TRUE(request);
-    ReadOutcome out = ReadAll(*request);
-    ASSERT_TRUE(out.error) << "a body cut short must not end cleanly";
-    EXPECT_EQ(out.error->code, inet::ErrorCode::Transfer);
-    auto expected = GeneratedBytes(10000, 2);
-    expected.resize(3000);
-    EXPECT_EQ(out.bytes, expected);
-}
-
-TEST_F(InternetRequestHttp, ChunkedBodyWithoutLastChunkIsAnError)
-{
-    auto request = OpenOk("/chunked-cut/9000/2/4000/c.bin");
-    ASSERT_TRUE(request);
-    ReadOutcome out = ReadAll(*request);
-    ASSERT_TRUE(out.error);
-    EXPECT_EQ(out.bytes.size(), 4000u);
-}
-
-TEST_F(InternetRequestHttp, StalledBodyEndsWithTimeoutAfterIdleLimit)
-{
-    auto request = OpenOk("/stall/10000/2/1500/s.bin");
-    ASSERT_TRUE(request);
-    const auto start = std::chrono::steady_clock::now();
-    ReadOutcome out = ReadAll(*request);
-    const auto took = std::chrono::steady_clock::now() - start;
-    ASSERT_TRUE(out.error);
-    EXPECT_EQ(out.error->code, inet::ErrorCode::Timeout) << out.error->message;
-    EXPECT_EQ(out.bytes.size(), 1500u);
-    EXPECT_LT(took, 30s) << "the idle limit did not end the transfer";
-}
-
-TEST_F(InternetRequestHttp, SilentServerFailsTheOpenAfterIdleLimit)
-{
-    auto r = inet::InternetRequest::Open(*session, Url("/silent/x.gif"));
-    ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().code, inet::ErrorCode::Timeout);
 }
 
 TEST_F(InternetRequestHttp, InterruptDescriptorEndsTheWaitForASilentServer)
 {
     inet::TransferLimits limits;
     limits.idleTimeout = 600s; // only the interrupt can end the wait
-    auto s = inet::InternetSession::Open("t", limits);
     int fd = eventfd(0, EFD_CLOEXEC);
     ASSERT_GE(fd, 0);
     std::thread stopper([fd] {
@@ -281,7 +193,7 @@ TEST_F(InternetRequestHttp, InterruptDescriptorEndsTheWaitForASilentServer)
         (void)!write(fd, &one, sizeof one);
     });
     const auto start = std::chrono::steady_clock::now();
-    auto r = inet::InternetRequest::Open(s.value(), Url("/silent/x.gif"), fd);
+    auto r = inet::InternetRequest::Open(Session(limits), Url("/silent/x.gif"), fd);
     const auto took = std::chrono::steady_clock::now() - start;
     stopper.join();
     close(fd);
@@ -294,8 +206,7 @@ TEST_F(InternetRequestHttp, WakeEndsTheWaitForDataOfAStalledBody)
 {
     inet::TransferLimits limits;
     limits.idleTimeout = 600s;
-    auto s = inet::InternetSession::Open("t", limits);
-    auto r = inet::InternetRequest::Open(s.value(), Url("/stall/10000/2/1000/s.bin"));
+    auto r = inet::InternetRequest::Open(Session(limits), Url("/stall/10000/2/1000/s.bin"));
     ASSERT_TRUE(r.ok());
     inet::InternetRequest& request = *r.value();
     std::vector<std::byte> buffer(4096);
@@ -315,57 +226,23 @@ TEST_F(InternetRequestHttp, WakeEndsTheWaitForDataOfAStalledBody)
     EXPECT_EQ(available.error().code, inet::ErrorCode::Interrupted);
 }
 
-TEST_F(InternetRequestHttp, ProxyIsTakenFromTheEnvironment)
+TEST(InternetRequestFtp, FilesArriveWholeAndAMissingOneFailsTheOpen)
 {
-    testsupport::ScopedEnv proxy("http_proxy", server->BaseUrl());
-    testsupport::ScopedEnv noProxy("no_proxy", "");
-    auto s = inet::InternetSession::Open("t");
-    auto r = inet::InternetRequest::Open(s.value(), "http://resource.invalid/p.gif");
-    ASSERT_TRUE(r.ok()) << r.error().message;
-    ReadOutcome out = ReadAll(*r.value());
-    EXPECT_EQ(std::string(out.bytes.begin(), out.bytes.end()), "proxied http://resource.invalid/p.gif");
-}
-
-class InternetRequestFtp : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        std::string whyNot;
-        server = testsupport::StartFtpTestServer(root.path(), whyNot);
-        if (!server)
-            GTEST_SKIP() << whyNot;
-    }
     testsupport::TempDir root;
-    std::unique_ptr<testsupport::PythonServer> server;
-};
-
-TEST_F(InternetRequestFtp, FileArrivesWhole)
-{
-    const auto bytes = GeneratedBytes(200000, 12);
-    testsupport::WriteFileBytes(root / "pic.gif", bytes);
-    auto s = inet::InternetSession::Open("Vornel QVSaveProcessors");
-    auto r = inet::InternetRequest::Open(s.value(), server->BaseUrl("ftp") + "/pic.gif");
-    ASSERT_TRUE(r.ok()) << r.error().message;
-    ReadOutcome out = ReadAll(*r.value());
-    EXPECT_FALSE(out.error);
-    EXPECT_EQ(out.bytes, bytes);
-}
-
-TEST_F(InternetRequestFtp, EmptyFileEndsCleanly)
-{
-    testsupport::WriteFileBytes(root / "empty.txt", {});
-    auto s = inet::InternetSession::Open("t");
-    auto r = inet::InternetRequest::Open(s.value(), server->BaseUrl("ftp") + "/empty.txt");
-    ASSERT_TRUE(r.ok()) << r.error().message;
-    ReadOutcome out = ReadAll(*r.value());
-    EXPECT_FALSE(out.error);
-    EXPECT_TRUE(out.bytes.empty());
-}
-
-TEST_F(InternetRequestFtp, MissingFileFailsTheOpen)
-{
-    auto s = inet::InternetSession::Open("t");
-    auto r = inet::InternetRequest::Open(s.value(), server->BaseUrl("ftp") + "/nothing-here.gif");
+    std::string whyNot;
+    const auto server = testsupport::StartFtpTestServer(root.path(), whyNot);
+    if (!server)
+        GTEST_SKIP() << whyNot;
+    const auto session = inet::InternetSession::Open("Vornel QVSaveProcessors").value();
+    for (const Bytes& bytes : { GeneratedBytes(200000, 12), Bytes {} }) {
+        testsupport::WriteFileBytes(root / "pic.gif", bytes);
+        auto r = inet::InternetRequest::Open(session, server->BaseUrl("ftp") + "/pic.gif");
+        ASSERT_TRUE(r.ok()) << r.error().message;
+        ReadOutcome out = ReadAll(*r.value());
+        EXPECT_FALSE(out.error);
+        EXPECT_EQ(out.bytes, bytes);
+    }
+    auto r = inet::InternetRequest::Open(session, server->BaseUrl("ftp") + "/nothing-here.gif");
     ASSERT_FALSE(r.ok());
     EXPECT_FALSE(r.error().message.empty());
 }
