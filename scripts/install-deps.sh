@@ -9,7 +9,7 @@ packages=(
   libcpp-httplib-dev nlohmann-json3-dev libcli11-dev googletest libgtest-dev
   python3 python3-pyftpdlib ffmpeg curl wget ca-certificates
   libchm-dev fp-utils
-  chromium nodejs npm
+  chromium firefox-esr nodejs npm
 )
 
 # Packages that a machine may already provide outside Debian's package of
