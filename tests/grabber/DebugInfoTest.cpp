@@ -55,43 +55,44 @@ TEST_F(DebugInfo, CompleteGrabWritesOneSessionAfterTheDialogClosed)
         "<Started>ok</Started></session></dinfo>");
 }
 
-TEST_F(DebugInfo, RefusedMhtPageRecordsItsAddressButWritesNoFile)
+TEST_F(DebugInfo, RefusedAndDocumentlessRunsAreKeptUntilTheNextCompleteGrabWritesThem)
 {
-    StoreDebugMode(true);
-    OnFreshThread([&] {
-        auto object = NewObject();
-        Close(object, "file:///x/page.MHT");
-        EXPECT_EQ(debuginfo::CurrentDebugXml().value_or(""),
-            "<?xml version='1.0'?><dinfo><session><DocURL>file:///x/page.MHT</DocURL></session></dinfo>");
-    });
-    EXPECT_FALSE(fs::exists(File()));
-}
-
-TEST_F(DebugInfo, MhtPageThenCompleteGrabWritesBothSessions)
-{
-    StoreDebugMode(true);
-    OnFreshThread([&] {
-        auto object = NewObject();
-        Close(object, "file:///x/page.mht");
-        Close(object, "http://example.test/");
-    });
-    EXPECT_EQ(FileText(),
-        "<?xml version='1.0'?><dinfo><session><DocURL>file:///x/page.mht</DocURL></session>"
-        "<session><DocURL>http://example.test/</DocURL><Started>ok</Started></session></dinfo>");
-}
-
-TEST_F(DebugInfo, RunWithoutDocumentStillOpensASession)
-{
-    StoreDebugMode(true);
-    OnFreshThread([&] {
-        auto object = NewObject();
-        auto plain = Make<PlainDispatch>();
-        object->Grab(plain.get());
-        Close(object, "http://example.test/");
-    });
-    EXPECT_EQ(FileText(),
-        "<?xml version='1.0'?><dinfo><session/>"
-        "<session><DocURL>http://example.test/</DocURL><Started>ok</Started></session></dinfo>");
+    struct Case {
+        const char* what;
+        bool debug;
+        std::vector<std::string> pages; // "" grabs a dispatch that is no document
+        std::optional<std::string> file;
+    };
+    const std::string head = "<?xml version='1.0'?><dinfo>";
+    const std::string complete = "<session><DocURL>http://example.test/</DocURL><Started>ok</Started></session></dinfo>";
+    const std::vector<Case> cases = {
+        { "refused page alone", true, { "file:///x/page.MHT" }, std::nullopt },
+        { "refused page, then a grab", true, { "file:///x/page.mht", "http://example.test/" },
+            head + "<session><DocURL>file:///x/page.mht</DocURL></session>" + complete },
+        { "no document, then a grab", true, { "", "http://example.test/" }, head + "<session/>" + complete },
+        { "debug mode off", false, { "file:///x/page.mht", "http://example.test/" }, std::nullopt },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(File());
+        StoreDebugMode(c.debug);
+        OnFreshThread([&] {
+            auto object = NewObject();
+            for (const auto& page : c.pages) {
+                if (page.empty())
+                    object->Grab(Make<PlainDispatch>().get());
+                else
+                    Close(object, page);
+            }
+            if (!c.debug) {
+                EXPECT_FALSE(debuginfo::CurrentDebugXml());
+            }
+        });
+        if (c.file)
+            EXPECT_EQ(FileText(), *c.file);
+        else
+            EXPECT_FALSE(fs::exists(File()));
+    }
 }
 
 TEST_F(DebugInfo, RootFolderReadsWritesAndExitAreRecordedInCallOrder)
@@ -118,17 +119,6 @@ TEST_F(DebugInfo, RootFolderReadsWritesAndExitAreRecordedInCallOrder)
         "<RootFolderChanged>" + next + "</RootFolderChanged>"
         "<RootFolder>" + next + "</RootFolder>"
         "<Exit>ok</Exit></session></dinfo>");
-}
-
-TEST_F(DebugInfo, WithDebugModeOffNothingIsKeptOrWritten)
-{
-    OnFreshThread([&] {
-        auto object = NewObject();
-        Close(object, "file:///x/page.mht");
-        Close(object, "http://example.test/");
-        EXPECT_FALSE(debuginfo::CurrentDebugXml());
-    });
-    EXPECT_FALSE(fs::exists(File()));
 }
 
 TEST_F(DebugInfo, DebugModeIsTakenWhenTheObjectIsCreated)

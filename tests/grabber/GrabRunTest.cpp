@@ -23,51 +23,37 @@ ComPtr<IOleCommandTarget> CommandTarget(const ComPtr<ITovanix>& object)
     return object.As<IOleCommandTarget>();
 }
 
-TEST_F(GrabRun, FlagIsSetExactlyWhileTheDialogIsShown)
+TEST_F(GrabRun, FlagIsSetExactlyWhileTheDialogIsShownAndEveryWayOutEndsWithCancel)
 {
+    struct Way {
+        const char* what;
+        std::function<void(ITovanix*, ui::Dialog&)> close;
+    };
+    const std::vector<Way> ways = {
+        // Exit returns at once; the dialog closes after the handler.
+        { "Exit", [](ITovanix* o, ui::Dialog&) { EXPECT_EQ(o->Exit(), S_OK); } },
+        { "Escape", [](ITovanix*, ui::Dialog& d) { d.PostCommand(ui::IDCANCEL); } },
+        { "close box", [](ITovanix*, ui::Dialog& d) { d.PostClose(); } },
+    };
     auto object = NewObject();
     auto& impl = Impl(object);
-    bool openInside = false;
-    ui::Dialog::State stateInside = ui::Dialog::State::NotShown;
     EXPECT_FALSE(impl.DialogOpen());
-    GrabWith(object, "http://example.test/", [&](ui::Dialog& d) {
-        openInside = impl.DialogOpen();
-        stateInside = d.state();
-        d.PostClose();
-    });
-    EXPECT_TRUE(openInside);
-    EXPECT_EQ(stateInside, ui::Dialog::State::Shown);
-    EXPECT_FALSE(impl.DialogOpen());
-    EXPECT_EQ(view->DialogsShown(), std::vector<std::string> { "grab" });
-    EXPECT_EQ(view->DialogsClosed(), std::vector<std::string> { "grab" });
-}
-
-TEST_F(GrabRun, ExitReturnsBeforeTheDialogClosesAndTheDialogThenEndsWithCancel)
-{
-    auto object = NewObject();
-    auto& impl = Impl(object);
-    bool openAfterExit = false;
-    HRESULT exitResult = E_FAIL;
-    view->OnDialog("grab", [&](ui::Dialog& d) {
-        exitResult = object->Exit();
-        openAfterExit = impl.DialogOpen() && d.state() == ui::Dialog::State::Shown;
-    });
-    EXPECT_EQ(object->Grab(AsDispatch(Page("http://example.test/")).get()), S_OK);
-    EXPECT_EQ(exitResult, S_OK);
-    EXPECT_TRUE(openAfterExit);
-    EXPECT_EQ(impl.GrabDialog().result(), 2);
-    EXPECT_FALSE(impl.DialogOpen());
-    EXPECT_EQ(object->Exit(), E_PENDING);
-}
-
-TEST_F(GrabRun, EscapeAndCloseBoxEndTheDialogLikeExit)
-{
-    auto object = NewObject();
-    GrabWith(object, "http://example.test/", [](ui::Dialog& d) { d.PostCommand(ui::IDCANCEL); });
-    EXPECT_EQ(Impl(object).GrabDialog().result(), 2);
-    GrabWith(object, "http://example.test/", [](ui::Dialog& d) { d.PostClose(); });
-    EXPECT_EQ(Impl(object).GrabDialog().result(), 2);
-    EXPECT_EQ(view->DialogsShown().size(), 2u);
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.what);
+        bool openInside = false, openAfterClose = false;
+        GrabWith(object, "http://example.test/", [&](ui::Dialog& d) {
+            openInside = impl.DialogOpen() && d.state() == ui::Dialog::State::Shown;
+            way.close(object.get(), d);
+            openAfterClose = impl.DialogOpen() && d.state() == ui::Dialog::State::Shown;
+        });
+        EXPECT_TRUE(openInside);
+        EXPECT_TRUE(openAfterClose) << "closing waits for the handler to return";
+        EXPECT_EQ(impl.GrabDialog().result(), 2);
+        EXPECT_FALSE(impl.DialogOpen());
+        EXPECT_EQ(object->Exit(), E_PENDING);
+    }
+    EXPECT_EQ(view->DialogsShown(), std::vector<std::string>(3, "grab"));
+    EXPECT_EQ(view->DialogsClosed(), std::vector<std::string>(3, "grab"));
 }
 
 TEST_F(GrabRun, SecondRunWhileTheDialogIsOpenIsRefusedAndKeepsTheOpenPage)
@@ -133,63 +119,47 @@ TEST_F(GrabRun, MhtPagesAreRefusedInAnyLetterCaseButOnlyByTheirLastFourCharacter
     }
 }
 
-TEST_F(GrabRun, DispatchThatIsNoDocumentShowsNothing)
+TEST_F(GrabRun, ScriptAndToolbarGrabsReachTheDocumentOrReportTheFailureOfTheirPath)
 {
     auto object = NewObject();
-    auto plain = Make<PlainDispatch>();
-    EXPECT_EQ(object->Grab(plain.get()), S_OK);
+    auto exec = [&] { EXPECT_EQ(CommandTarget(object)->Exec(nullptr, 0, 0, nullptr, nullptr), S_OK); };
+    // A dispatch that is no document stops the run quietly.
+    EXPECT_EQ(object->Grab(Make<PlainDispatch>().get()), S_OK);
     EXPECT_TRUE(view->MessageBoxes().empty());
-    EXPECT_TRUE(view->DialogsShown().empty());
     EXPECT_FALSE(Impl(object).GrabDocument());
-}
-
-TEST_F(GrabRun, NullDispatchShowsTheGrabFailureWithoutClosingParenthesis)
-{
-    auto object = NewObject();
+    // No page at all, from script (GR2) and from the toolbar without a site (GR1).
     EXPECT_EQ(object->Grab(nullptr), S_OK);
-    ASSERT_EQ(view->MessageBoxes().size(), 1u);
-    EXPECT_EQ(view->MessageBoxes()[0].text, "Sorry, unexpected failure (GR2");
-    EXPECT_EQ(view->MessageBoxes()[0].caption, "Quillory error");
-    EXPECT_EQ(view->MessageBoxes()[0].type, ui::MB_ICONERROR);
-    EXPECT_TRUE(view->DialogsShown().empty());
-}
+    exec();
+    ASSERT_EQ(view->MessageBoxes().size(), 2u);
+    EXPECT_EQ(view->MessageBoxes()[0].text, "Sorry, unexpected failure (GR2") << "no closing parenthesis";
+    EXPECT_EQ(view->MessageBoxes()[1].text, "Sorry, unexpected failure (GR1");
+    for (const auto& box : view->MessageBoxes()) {
+        EXPECT_EQ(box.caption, "Quillory error");
+        EXPECT_EQ(box.type, ui::MB_ICONERROR);
+    }
 
-TEST_F(GrabRun, ToolbarCommandOnAnUnsitedObjectShowsItsOwnFailure)
-{
-    auto object = NewObject();
-    EXPECT_EQ(CommandTarget(object)->Exec(nullptr, 0, 0, nullptr, nullptr), S_OK);
-    ASSERT_EQ(view->MessageBoxes().size(), 1u);
-    EXPECT_EQ(view->MessageBoxes()[0].text, "Sorry, unexpected failure (GR1");
-    EXPECT_EQ(view->MessageBoxes()[0].caption, "Quillory error");
-}
-
-TEST_F(GrabRun, ToolbarCommandGrabsTheSiteBrowsersDocument)
-{
-    auto object = NewObject();
     auto doc = Page("http://sited.test/");
     auto site = SiteShowing(AsDispatch(doc));
-    auto withSite = object.As<IObjectWithSite>();
-    ASSERT_EQ(withSite->SetSite(site.get()), S_OK);
+    ASSERT_EQ(object.As<IObjectWithSite>()->SetSite(site.get()), S_OK);
     bool sawDocument = false;
     view->OnDialog("grab", [&](ui::Dialog& d) {
         sawDocument = Impl(object).GrabDocument() == doc;
         d.PostClose();
     });
-    EXPECT_EQ(CommandTarget(object)->Exec(nullptr, 0, 0, nullptr, nullptr), S_OK);
+    exec();
     EXPECT_TRUE(sawDocument);
-    EXPECT_TRUE(view->MessageBoxes().empty());
+    EXPECT_EQ(view->MessageBoxes().size(), 2u);
     // A browser without document, or one that fails to give it, is a failure.
     site->browser->document = nullptr;
-    EXPECT_EQ(CommandTarget(object)->Exec(nullptr, 0, 0, nullptr, nullptr), S_OK);
+    exec();
     site->browser->documentResult = E_FAIL;
-    EXPECT_EQ(CommandTarget(object)->Exec(nullptr, 0, 0, nullptr, nullptr), S_OK);
-    EXPECT_EQ(view->MessageBoxTexts(),
-        (std::vector<std::string> { "Sorry, unexpected failure (GR1", "Sorry, unexpected failure (GR1" }));
+    exec();
     // A document that is no HTML document stops the run quietly.
     site->browser->documentResult = S_OK;
     site->browser->document = ComPtr<IDispatch>(Make<PlainDispatch>().get());
-    EXPECT_EQ(CommandTarget(object)->Exec(nullptr, 0, 0, nullptr, nullptr), S_OK);
-    EXPECT_EQ(view->MessageBoxes().size(), 2u);
+    exec();
+    EXPECT_EQ(view->MessageBoxTexts(), (std::vector<std::string> { "Sorry, unexpected failure (GR2",
+        "Sorry, unexpected failure (GR1", "Sorry, unexpected failure (GR1", "Sorry, unexpected failure (GR1" }));
     EXPECT_EQ(view->DialogsShown().size(), 1u);
 }
 
@@ -201,7 +171,7 @@ TEST_F(GrabRun, SiteWithoutServicesLeavesNoBrowserAndNullSiteSavesSettings)
     ASSERT_EQ(withSite->SetSite(SiteShowing(AsDispatch(doc)).get()), S_OK);
     EXPECT_TRUE(Impl(object).SiteBrowser());
     // Re-siting with a site that offers no browser drops the old one.
-    ASSERT_EQ(withSite->SetSite(Make<BareSite>().get()), S_OK);
+    ASSERT_EQ(withSite->SetSite(Make<PlainDispatch>().get()), S_OK);
     EXPECT_FALSE(Impl(object).SiteBrowser());
     ASSERT_EQ(withSite->SetSite(SiteShowing(AsDispatch(doc)).get()), S_OK);
     EXPECT_TRUE(Values().empty());

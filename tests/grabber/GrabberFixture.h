@@ -48,24 +48,23 @@ protected:
     virtual ~TestObject() = default;
 };
 
-// IDispatch that answers nothing: script objects that are no document.
-class PlainDispatch : public TestObject<IDispatch> {
+// Dispatch that answers nothing: script objects that are no document, and
+// sites that offer no services.
+template <class Interface>
+class DispatchStub : public TestObject<Interface> {
 public:
     HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT GetIDsOfNames(REFIID, OLECHAR**, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
 };
+using PlainDispatch = DispatchStub<IDispatch>;
 
 // The browser window the site offers: its current document.
-class FakeBrowser : public TestObject<IWebBrowser2> {
+class FakeBrowser : public DispatchStub<IWebBrowser2> {
 public:
     ComPtr<IDispatch> document;
     HRESULT documentResult = S_OK;
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, OLECHAR**, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
     HRESULT get_Document(IDispatch** pp) override
     {
         *pp = nullptr;
@@ -90,15 +89,6 @@ public:
             return E_NOINTERFACE;
         return browser->QueryInterface(riid, ppv);
     }
-};
-
-// A site that offers no services at all.
-class BareSite : public TestObject<IDispatch> {
-public:
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, OLECHAR**, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
 };
 
 template <class T>

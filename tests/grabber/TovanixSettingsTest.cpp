@@ -1,3 +1,9 @@
+// The stored settings of a user (grab flags, root folder, help path, log
+// settings), the folders the grabber derives from the environment, and the
+// root folder's creating walk.
+#include "grabber/Folders.h"
+#include "grabber/LogSettings.h"
+#include "grabber/ModuleLock.h"
 #include "grabber/TovanixSettings.h"
 
 #include "tests/grabber/SettingsFixture.h"
@@ -12,148 +18,131 @@ namespace fs = std::filesystem;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using Flag = std::uint8_t CTovanixSettings::*;
 
-class TovanixSettingsStore : public FreshUser { };
+// Registry order of the flags; GrabPath sits between GrabScripts and GrabQuickTime.
+const std::vector<std::pair<std::string, Flag>> kFlags = {
+    { "GrabPictures", &CTovanixSettings::GrabPictures }, { "GrabFlash", &CTovanixSettings::GrabFlash },
+    { "GrabCSS", &CTovanixSettings::GrabCSS }, { "GrabScripts", &CTovanixSettings::GrabScripts },
+    { "GrabQuickTime", &CTovanixSettings::GrabQuickTime }, { "GrabRealPlayer", &CTovanixSettings::GrabRealPlayer },
+    { "GrabMediaPlayer", &CTovanixSettings::GrabMediaPlayer }, { "AutoClose", &CTovanixSettings::AutoClose },
+    { "SelectAll", &CTovanixSettings::SelectAll }, { "DebugMode", &CTovanixSettings::DebugMode },
+};
 
-TEST_F(TovanixSettingsStore, FreshUserGetsAllFlagsOnButAutoCloseAndDebugMode)
+class TovanixSettingsStore : public FreshUser {
+protected:
+    static CTovanixSettings Loaded()
+    {
+        CTovanixSettings s;
+        s.Load();
+        return s;
+    }
+    std::string DefaultRoot() const { return (dir / "docs").string() + "/Grabbed Files"; }
+};
+
+TEST_F(TovanixSettingsStore, FreshUserGetsAllFlagsOnButAutoCloseAndDebugModeAndWritesNothing)
 {
     CTovanixSettings s;
     s.GrabCSS = 0;
     s.RootFolder = "stale";
     s.Load();
-    EXPECT_EQ(s.GrabPictures, 1);
-    EXPECT_EQ(s.GrabFlash, 1);
-    EXPECT_EQ(s.GrabCSS, 1);
-    EXPECT_EQ(s.GrabScripts, 1);
-    EXPECT_EQ(s.GrabQuickTime, 1);
-    EXPECT_EQ(s.GrabRealPlayer, 1);
-    EXPECT_EQ(s.GrabMediaPlayer, 1);
-    EXPECT_EQ(s.AutoClose, 0);
-    EXPECT_EQ(s.SelectAll, 1);
-    EXPECT_EQ(s.DebugMode, 0);
-    EXPECT_EQ(s.RootFolder, (dir / "docs").string() + "/Grabbed Files");
+    for (const auto& [name, flag] : kFlags)
+        EXPECT_EQ(s.*flag, name == "AutoClose" || name == "DebugMode" ? 0 : 1) << name;
+    EXPECT_EQ(s.RootFolder, DefaultRoot());
     // The documents folder is made as the shell makes it; the root folder
     // itself waits until something is saved into it.
     EXPECT_TRUE(fs::is_directory(dir / "docs"));
-    EXPECT_FALSE(fs::exists(dir / "docs" / "Grabbed Files"));
-    // Loading alone writes no value.
+    EXPECT_FALSE(fs::exists(DefaultRoot()));
     EXPECT_TRUE(Values().empty());
+    // Existing installations keep their settings under this key.
+    EXPECT_EQ(KeyPath(), "Software\\Vornel\\Plugins\\Internet Explorer\\Quillory");
+    EXPECT_EQ(LoadModuleString(102), "");
 }
 
-TEST_F(TovanixSettingsStore, FirstSaveWritesAllElevenValuesInOrderAndForm)
-{
-    CTovanixSettings s;
-    s.Load();
-    s.GrabScripts = 0;
-    s.AutoClose = 1;
-    s.Save();
-    const auto values = Values();
-    const std::vector<std::string> names { "GrabPictures", "GrabFlash", "GrabCSS", "GrabScripts", "GrabPath",
-        "GrabQuickTime", "GrabRealPlayer", "GrabMediaPlayer", "AutoClose", "SelectAll", "DebugMode" };
-    const std::vector<std::uint8_t> flags { 1, 1, 1, 0, 0 /* path */, 1, 1, 1, 1, 1, 0 };
-    ASSERT_EQ(values.size(), names.size());
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        SCOPED_TRACE(names[i]);
-        EXPECT_EQ(values[i].name, names[i]);
-        if (names[i] == "GrabPath") {
-            EXPECT_EQ(values[i].type, REG_SZ);
-            Bytes expected(s.RootFolder.begin(), s.RootFolder.end());
-            expected.push_back(0);
-            EXPECT_EQ(values[i].data, expected);
-        } else {
-            EXPECT_EQ(values[i].type, REG_BINARY);
-            EXPECT_EQ(values[i].data, Bytes { flags[i] });
-        }
-    }
-}
-
-TEST_F(TovanixSettingsStore, SavedValuesComeBackInANewObject)
+TEST_F(TovanixSettingsStore, SaveWritesElevenValuesInOrderAndFormThatComeBack)
 {
     CTovanixSettings first;
     first.Load();
-    first.GrabPictures = 0;
-    first.GrabMediaPlayer = 0;
-    first.SelectAll = 0;
+    first.GrabScripts = 0;
+    first.AutoClose = 1;
     first.DebugMode = 1;
     first.RootFolder = (dir / "elsewhere").string();
     first.Save();
 
-    CTovanixSettings second;
-    second.Load();
-    EXPECT_EQ(second.GrabPictures, 0);
-    EXPECT_EQ(second.GrabFlash, 1);
-    EXPECT_EQ(second.GrabMediaPlayer, 0);
-    EXPECT_EQ(second.SelectAll, 0);
-    EXPECT_EQ(second.DebugMode, 1);
-    EXPECT_EQ(second.RootFolder, (dir / "elsewhere").string());
+    const auto values = Values();
+    ASSERT_EQ(values.size(), 11u);
+    std::size_t i = 0;
+    for (const auto& [name, flag] : kFlags) {
+        if (i == 4) {
+            EXPECT_EQ(values[i].name, "GrabPath");
+            EXPECT_EQ(values[i].type, REG_SZ);
+            Bytes path(first.RootFolder.begin(), first.RootFolder.end());
+            path.push_back(0);
+            EXPECT_EQ(values[i].data, path);
+            ++i;
+        }
+        EXPECT_EQ(values[i].name, name);
+        EXPECT_EQ(values[i].type, REG_BINARY) << name;
+        EXPECT_EQ(values[i].data, Bytes { first.*flag }) << name;
+        ++i;
+    }
+
+    const CTovanixSettings second = Loaded();
+    for (const auto& [name, flag] : kFlags)
+        EXPECT_EQ(second.*flag, first.*flag) << name;
+    EXPECT_EQ(second.RootFolder, first.RootFolder);
 }
 
-TEST_F(TovanixSettingsStore, FlagOfAnotherSizeIsNotTaken)
+TEST_F(TovanixSettingsStore, FlagIsTakenByItsExactSizeWhateverItsTypeAndKeptAsStored)
 {
     Store(HKEY_CURRENT_USER, "GrabFlash", REG_DWORD, { 0, 0, 0, 0 });
     Store(HKEY_CURRENT_USER, "GrabScripts", REG_BINARY, { 0, 0 });
     Store(HKEY_CURRENT_USER, "GrabCSS", REG_BINARY, { 0 });
-    // The type is not looked at, only the size.
     Store(HKEY_CURRENT_USER, "SelectAll", REG_DWORD, { 0 });
     Store(HKEY_CURRENT_USER, "AutoClose", REG_BINARY, {});
-    CTovanixSettings s;
-    s.Load();
+    Store(HKEY_CURRENT_USER, "GrabQuickTime", REG_BINARY, { 7 });
+    const CTovanixSettings s = Loaded();
     EXPECT_EQ(s.GrabFlash, 1);
     EXPECT_EQ(s.GrabScripts, 1);
     EXPECT_EQ(s.GrabCSS, 0);
     EXPECT_EQ(s.SelectAll, 0);
     EXPECT_EQ(s.AutoClose, 0);
-}
-
-TEST_F(TovanixSettingsStore, UnusualFlagByteIsKeptAsStored)
-{
-    Store(HKEY_CURRENT_USER, "GrabQuickTime", REG_BINARY, { 7 });
-    CTovanixSettings s;
-    s.Load();
     EXPECT_EQ(s.GrabQuickTime, 7);
+    // Any stored non-zero byte reads as on; only VARIANT_TRUE stores on.
     EXPECT_EQ(VariantBoolFromFlag(s.GrabQuickTime), -1);
+    EXPECT_EQ(FlagFromVariantBool(-2), 0);
 }
 
-TEST_F(TovanixSettingsStore, GrabPathThatCannotBeTrustedFallsBackToDocuments)
+TEST_F(TovanixSettingsStore, GrabPathIsTakenAsStoredOrFallsBackToDocumentsWhenUntrusted)
 {
-    const std::string fallback = (dir / "docs").string() + "/Grabbed Files";
+    Bytes tooLong(260, 'b');
+    tooLong.push_back(0);
+    const std::string longest = "/" + std::string(258, 'a');
+    auto text = [](const std::string& s) {
+        Bytes b(s.begin(), s.end());
+        b.push_back(0);
+        return b;
+    };
     struct Case {
         const char* what;
         DWORD type;
         Bytes bytes;
+        std::optional<std::string> expected; // none: the fallback
     };
-    const std::string longest(259, 'a');
-    Bytes tooLong(260, 'b');
-    tooLong.push_back(0);
     const std::vector<Case> cases {
-        { "without terminating zero", REG_SZ, { '/', 'x' } },
-        { "260 characters", REG_SZ, tooLong },
-        { "binary", REG_BINARY, { '/', 'x', 0 } },
-        { "dword", REG_DWORD, { '/', 'x', 'y', 0 } },
+        { "without terminating zero", REG_SZ, { '/', 'x' }, std::nullopt },
+        { "260 characters", REG_SZ, tooLong, std::nullopt },
+        { "binary", REG_BINARY, { '/', 'x', 0 }, std::nullopt },
+        { "dword", REG_DWORD, { '/', 'x', 'y', 0 }, std::nullopt },
+        { "259 characters", REG_SZ, text(longest), longest },
+        { "no variable expansion", REG_EXPAND_SZ, text("$HOME/x"), "$HOME/x" },
+        { "empty", REG_SZ, { 0 }, "" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Store(HKEY_CURRENT_USER, "GrabPath", c.type, c.bytes);
-        CTovanixSettings s;
-        s.Load();
-        EXPECT_EQ(s.RootFolder, fallback);
+        EXPECT_EQ(Loaded().RootFolder, c.expected.value_or(DefaultRoot()));
     }
-
-    StoreText(HKEY_CURRENT_USER, "GrabPath", "/" + longest.substr(1));
-    CTovanixSettings full;
-    full.Load();
-    EXPECT_EQ(full.RootFolder, "/" + longest.substr(1));
-
-    // Stored as given: no variable expansion.
-    StoreText(HKEY_CURRENT_USER, "GrabPath", "$HOME/x", REG_EXPAND_SZ);
-    CTovanixSettings expand;
-    expand.Load();
-    EXPECT_EQ(expand.RootFolder, "$HOME/x");
-
-    StoreText(HKEY_CURRENT_USER, "GrabPath", "");
-    CTovanixSettings empty;
-    empty.Load();
-    EXPECT_EQ(empty.RootFolder, "");
 }
 
 TEST_F(TovanixSettingsStore, UnopenableKeyLeavesDefaultsAndEmptyRootFolder)
@@ -169,102 +158,180 @@ TEST_F(TovanixSettingsStore, UnopenableKeyLeavesDefaultsAndEmptyRootFolder)
     EXPECT_EQ(s.RootFolder, "");
     s.Save(); // must neither crash nor report
     EXPECT_TRUE(fs::is_regular_file(dir / "blocker"));
+    CLogSettings log;
+    EXPECT_FALSE(log.Load());
+    EXPECT_FALSE(log.Save());
 }
 
-TEST_F(TovanixSettingsStore, HelpPathFromMachineWhenUserLacksIt)
+TEST_F(TovanixSettingsStore, HelpPathPrefersTheUsersReadableValueAndIsEmptiedWhenGone)
 {
     StoreText(HKEY_LOCAL_MACHINE, "HelpPath", "/opt/help/quillory.chm");
-    // The user's key exists but has no help path.
-    Store(HKEY_CURRENT_USER, "GrabCSS", REG_BINARY, { 1 });
+    Store(HKEY_CURRENT_USER, "GrabCSS", REG_BINARY, { 1 }); // the user's key exists without a help path
     CTovanixSettings s;
     s.Load();
     EXPECT_EQ(HelpPath(), "/opt/help/quillory.chm");
-
     StoreText(HKEY_CURRENT_USER, "HelpPath", "/home/help.chm");
     s.Load();
     EXPECT_EQ(HelpPath(), "/home/help.chm");
-
     // An unreadable user value (too long) gives way to the machine's.
     StoreText(HKEY_CURRENT_USER, "HelpPath", std::string(260, 'h'));
     s.Load();
     EXPECT_EQ(HelpPath(), "/opt/help/quillory.chm");
-}
 
-TEST_F(TovanixSettingsStore, HelpPathIsEmptiedWhenNoLongerStored)
-{
-    StoreText(HKEY_CURRENT_USER, "HelpPath", "/old.chm");
-    ReadHelpPath();
-    ASSERT_EQ(HelpPath(), "/old.chm");
-    {
+    for (HKEY root : { HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE }) {
         RegKey key;
-        ASSERT_EQ(key.Open(HKEY_CURRENT_USER, KeyPath().c_str()), ERROR_SUCCESS);
+        ASSERT_EQ(key.Open(root, KeyPath().c_str()), ERROR_SUCCESS);
         ASSERT_EQ(key.DeleteValue("HelpPath"), ERROR_SUCCESS);
     }
     ReadHelpPath();
     EXPECT_EQ(HelpPath(), "");
 }
 
-TEST(TovanixFlagRule, OnlyVariantTrueStoresOn)
+// ---- log settings ---------------------------------------------------------
+
+class LogSettingsStore : public FreshUser { };
+
+TEST_F(LogSettingsStore, ValuesAreReadByExactSizeWhateverTheirTypeElseKeepTheirDefaults)
 {
-    EXPECT_EQ(FlagFromVariantBool(-1), 1);
-    EXPECT_EQ(FlagFromVariantBool(1), 0);
-    EXPECT_EQ(FlagFromVariantBool(0), 0);
-    EXPECT_EQ(FlagFromVariantBool(-2), 0);
-    EXPECT_EQ(VariantBoolFromFlag(1), -1);
-    EXPECT_EQ(VariantBoolFromFlag(0), 0);
+    struct Case {
+        const char* what;
+        std::vector<std::tuple<const char*, DWORD, Bytes>> stored;
+        bool log;
+        std::string path;
+        std::int32_t max;
+        bool post;
+    };
+    const std::vector<Case> cases = {
+        { "nothing stored", {}, false, "", 500, true },
+        { "all ones is minus one", { { "MaxOverallLog", REG_BINARY, { 0xFF, 0xFF, 0xFF, 0xFF } } }, false, "", -1, true },
+        { "exact sizes, any type (0x210 = 528)",
+            { { "MaxOverallLog", REG_DWORD, { 0x10, 0x02, 0x00, 0x00 } }, { "OverallLog", REG_SZ, { 1 } },
+                { "PostGrabbingLog", REG_BINARY, { 0 } } },
+            true, "", 528, false },
+        { "wrong sizes",
+            { { "MaxOverallLog", REG_BINARY, { 0x01, 0x00 } }, { "OverallLog", REG_BINARY, { 1, 1, 1, 1 } },
+                { "PostGrabbingLog", REG_BINARY, {} }, { "OverallLogPath", REG_SZ, { '/', 'l' } } },
+            false, "", 500, true },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& [name, type, bytes] : c.stored)
+            Store(HKEY_CURRENT_USER, name, type, bytes);
+        CLogSettings s;
+        ASSERT_TRUE(s.Load());
+        EXPECT_EQ(s.OverallLog, c.log);
+        EXPECT_EQ(s.OverallLogPath, c.path);
+        EXPECT_EQ(s.MaxOverallLog, c.max);
+        EXPECT_EQ(s.PostGrabbingLog, c.post);
+    }
 }
 
-TEST(ModuleStrings, SettingsKeyComesFromTheStringTable)
+TEST_F(LogSettingsStore, SaveWritesFourValuesInOrderAndFormThatComeBack)
 {
-    EXPECT_EQ(LoadModuleString(101), "Software\\Vornel\\Plugins\\Internet Explorer\\Quillory");
-    EXPECT_EQ(LoadModuleString(102), "");
+    CLogSettings s;
+    s.OverallLog = true;
+    s.PostGrabbingLog = false;
+    s.MaxOverallLog = -2;
+    ASSERT_TRUE(s.Save());
+    const auto values = Values();
+    ASSERT_EQ(values.size(), 4u);
+    const std::vector<std::tuple<std::string, DWORD, Bytes>> expected = {
+        { "OverallLog", REG_BINARY, { 1 } }, { "PostGrabbingLog", REG_BINARY, { 0 } },
+        { "MaxOverallLog", REG_BINARY, { 0xFE, 0xFF, 0xFF, 0xFF } },
+        { "OverallLogPath", REG_SZ, { 0 } }, // an empty path is a single terminating zero
+    };
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(values[i].name, std::get<0>(expected[i]));
+        EXPECT_EQ(values[i].type, std::get<1>(expected[i])) << values[i].name;
+        EXPECT_EQ(values[i].data, std::get<2>(expected[i])) << values[i].name;
+    }
+
+    s.OverallLogPath = "/var/tmp/grab log.txt";
+    s.MaxOverallLog = 2048;
+    ASSERT_TRUE(s.Save());
+    CLogSettings t;
+    ASSERT_TRUE(t.Load());
+    EXPECT_TRUE(t.OverallLog);
+    EXPECT_EQ(t.OverallLogPath, "/var/tmp/grab log.txt");
+    EXPECT_EQ(t.MaxOverallLog, 2048);
+    EXPECT_FALSE(t.PostGrabbingLog);
 }
 
-class RootFolderWalk : public ::testing::Test {
-protected:
+// ---- folders and the root folder walk ---------------------------------------
+
+TEST(Folders, DataFolderFollowsAnAbsoluteXdgDataHomeElseHome)
+{
     testsupport::TempDir dir;
-};
-
-TEST_F(RootFolderWalk, CreatesEveryMissingNestedFolder)
-{
-    const fs::path target = dir / "a" / "b" / "c";
-    EXPECT_EQ(CreateRootFolder(target.string()), RootFolderResult::Exists);
-    EXPECT_TRUE(fs::is_directory(target));
+    testsupport::ScopedEnv home("HOME", dir.path().string());
+    {
+        testsupport::ScopedEnv data("XDG_DATA_HOME", (dir / "data").string());
+        EXPECT_EQ(UserDataFolder(), (dir / "data").string() + "/Danwell/Tovanix");
+    }
+    testsupport::ScopedEnv relative("XDG_DATA_HOME", "relative/data");
+    EXPECT_EQ(UserDataFolder(), dir.path().string() + "/.local/share/Danwell/Tovanix");
 }
 
-TEST_F(RootFolderWalk, CreatesTheCanonicalFolderNotTheWrittenOne)
+TEST(Folders, ModuleFolderIsTheCodesFolderUnlessAnAbsoluteOverrideIsGiven)
 {
-    const std::string text = (dir / "x").string() + "/../y/./z/";
-    EXPECT_EQ(CreateRootFolder(text), RootFolderResult::Exists);
+    // Linked statically into this test program, the "module" is the program itself.
+    std::error_code ec;
+    const auto exe = fs::canonical("/proc/self/exe", ec);
+    ASSERT_FALSE(ec);
+    {
+        testsupport::ScopedEnv none("QUILLORY_MODULE_DIR", "");
+        EXPECT_EQ(ModuleFolder(), exe.parent_path().string());
+    }
+    {
+        testsupport::ScopedEnv over("QUILLORY_MODULE_DIR", "/tmp/somewhere/");
+        EXPECT_EQ(ModuleFolder(), "/tmp/somewhere");
+    }
+    testsupport::ScopedEnv relative("QUILLORY_MODULE_DIR", "here");
+    EXPECT_NE(ModuleFolder(), "here");
+}
+
+TEST(ModuleLock, HolderTakesAndGivesBackOneLockPerCopy)
+{
+    const long before = ModuleLockCount();
+    {
+        CModuleLockHolder a;
+        EXPECT_EQ(ModuleLockCount(), before + 1);
+        CModuleLockHolder b(a);
+        EXPECT_EQ(ModuleLockCount(), before + 2);
+    }
+    EXPECT_EQ(ModuleLockCount(), before);
+}
+
+TEST(RootFolderWalk, CreatesTheCanonicalFolderAndRefusesWhatItMayNotMake)
+{
+    testsupport::TempDir dir;
+    std::ofstream(dir / "file") << "x";
+    struct Case {
+        std::string text;
+        RootFolderResult result;
+        const char* what;
+    };
+    const std::vector<Case> cases = {
+        { (dir / "a" / "b" / "c").string(), RootFolderResult::Exists, "every missing nested folder" },
+        { (dir / "x").string() + "/../y/./z/", RootFolderResult::Exists, "the canonical folder" },
+        { (dir / "file").string(), RootFolderResult::Exists, "an existing file counts as existing" },
+        { (dir / "file" / "sub").string(), RootFolderResult::Failed, "below a file" },
+        { "relative/folder", RootFolderResult::Failed, "relative" },
+        { "", RootFolderResult::Failed, "empty" },
+        { (dir / std::string(300, 'd')).string(), RootFolderResult::Failed, "overlong" },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CreateRootFolder(c.text), c.result) << c.what;
+    EXPECT_TRUE(fs::is_directory(dir / "a" / "b" / "c"));
     EXPECT_TRUE(fs::is_directory(dir / "y" / "z"));
     EXPECT_FALSE(fs::exists(dir / "x"));
-}
-
-TEST_F(RootFolderWalk, FailsBelowAFileAndCreatesNothingThere)
-{
-    std::ofstream(dir / "file") << "x";
-    EXPECT_EQ(CreateRootFolder((dir / "file" / "sub").string()), RootFolderResult::Failed);
     EXPECT_TRUE(fs::is_regular_file(dir / "file"));
-}
-
-TEST_F(RootFolderWalk, AnExistingFileCountsAsExisting)
-{
-    std::ofstream(dir / "file") << "x";
-    EXPECT_EQ(CreateRootFolder((dir / "file").string()), RootFolderResult::Exists);
-}
-
-TEST_F(RootFolderWalk, RelativeOrOverlongPathIsRefusedWithoutCreatingAnything)
-{
-    EXPECT_EQ(CreateRootFolder("relative/folder"), RootFolderResult::Failed);
     EXPECT_FALSE(fs::exists("relative"));
-    EXPECT_EQ(CreateRootFolder(""), RootFolderResult::Failed);
-    const std::string deep = (dir / std::string(300, 'd')).string();
-    EXPECT_EQ(CreateRootFolder(deep), RootFolderResult::Failed);
-    EXPECT_TRUE(fs::is_empty(dir.path()));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3) << "a, y and file only";
 }
 
-TEST_F(RootFolderWalk, WalkStopsAtTheFirstFolderThatCannotBeMade)
+TEST(RootFolderWalk, WalkStopsAtTheFirstFolderThatCannotBeMade)
 {
+    testsupport::TempDir dir;
     fs::create_directory(dir / "locked");
     fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
     if (::access((dir / "locked").c_str(), W_OK) == 0)
