@@ -202,7 +202,7 @@ void CLogPP::OnBrowse()
 {
     // The picker starts from the current log path and accepts names of
     // files that do not exist yet: the log is created when first written.
-    auto chosen = ui::ActiveView()->OpenFile(this, "Open", kLogFileFilter);
+    auto chosen = ui::ActiveView()->OpenFile(this, "Open", kLogFileFilter, m_logPath);
     if (!chosen || chosen->empty())
         return;
     // The default extension: a name typed without one gets ".txt".

@@ -65,6 +65,12 @@ std::vector<std::string> ScriptedView::FolderBrowserTitles() const
     return m_folderTitles;
 }
 
+std::vector<std::string> ScriptedView::OpenFileInitialFiles() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_openFileInitial;
+}
+
 std::vector<std::string> ScriptedView::Resizes() const
 {
     std::lock_guard lock(m_mutex);
@@ -116,9 +122,11 @@ std::optional<std::string> ScriptedView::BrowseForFolder(Dialog*, std::string_vi
     return m_folder;
 }
 
-std::optional<std::string> ScriptedView::OpenFile(Dialog*, std::string_view, std::string_view)
+std::optional<std::string> ScriptedView::OpenFile(Dialog*, std::string_view, std::string_view,
+                                                  std::string_view initialFile)
 {
     std::lock_guard lock(m_mutex);
+    m_openFileInitial.emplace_back(initialFile);
     return m_file;
 }
 

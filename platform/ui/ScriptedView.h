@@ -44,6 +44,8 @@ public:
     std::vector<std::string> DialogsClosed() const;
     std::vector<std::string> ShellOpened() const;
     std::vector<std::string> FolderBrowserTitles() const;
+    // The initial file each file picker was opened with.
+    std::vector<std::string> OpenFileInitialFiles() const;
     // Sizes reported through DialogResized, as "name WxH".
     std::vector<std::string> Resizes() const;
 
@@ -52,7 +54,8 @@ public:
     void DialogClosed(Dialog& dialog) override;
     void DialogResized(Dialog& dialog) override;
     std::optional<std::string> BrowseForFolder(Dialog* owner, std::string_view title) override;
-    std::optional<std::string> OpenFile(Dialog* owner, std::string_view title, std::string_view filter) override;
+    std::optional<std::string> OpenFile(Dialog* owner, std::string_view title, std::string_view filter,
+                                        std::string_view initialFile) override;
     bool ShellOpen(std::string_view target) override;
 
 private:
@@ -66,6 +69,7 @@ private:
     std::vector<std::string> m_closed;
     std::vector<std::string> m_opened;
     std::vector<std::string> m_folderTitles;
+    std::vector<std::string> m_openFileInitial;
     std::vector<std::string> m_resizes;
 };
 

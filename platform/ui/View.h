@@ -65,13 +65,17 @@ public:
         (void)title;
         return std::nullopt;
     }
-    // The file-open picker, filter in the Windows "Name\0*.ext\0" form
-    // flattened to "Name|*.ext"; a chosen file, or nothing.
-    virtual std::optional<std::string> OpenFile(Dialog* owner, std::string_view title, std::string_view filter)
+    // The file picker, filter in the Windows "Name\0*.ext\0" form
+    // flattened to "Name|*.ext". It opens at the folder of `initialFile`
+    // and proposes its name; names of files that do not exist yet are
+    // accepted. A chosen file, or nothing.
+    virtual std::optional<std::string> OpenFile(Dialog* owner, std::string_view title, std::string_view filter,
+                                                std::string_view initialFile)
     {
         (void)owner;
         (void)title;
         (void)filter;
+        (void)initialFile;
         return std::nullopt;
     }
     // The shell's "open" verb for a file or address; true when handed over.

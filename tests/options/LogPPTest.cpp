@@ -241,12 +241,14 @@ TEST_F(LogPPTest, BrowseOffersTextFilesAndTakesANewFileName)
     Show(dlg, [&](CLogPP& d) {
         d.UserClicks(CLogPP::IDC_BROWSE);
         EXPECT_EQ(d.Text(CLogPP::IDC_LOG_PATH), chosen + ".txt");
-        // View now opens the browsed file.
+        // View now opens the browsed file, and browsing again starts there.
         d.UserClicks(CLogPP::IDC_VIEW);
+        d.UserClicks(CLogPP::IDC_BROWSE);
         d.PostCommand(ui::IDCANCEL);
     });
-    EXPECT_EQ(view->filters, std::vector<std::string> { "Text File (*.txt)|*.txt" });
-    ASSERT_EQ(view->owners.size(), 1u);
+    EXPECT_EQ(view->filters, (std::vector<std::string> { "Text File (*.txt)|*.txt", "Text File (*.txt)|*.txt" }));
+    EXPECT_EQ(view->OpenFileInitialFiles(), (std::vector<std::string> { "/logs/old.txt", chosen + ".txt" }));
+    ASSERT_EQ(view->owners.size(), 2u);
     EXPECT_EQ(view->owners[0], &dlg);
     EXPECT_EQ(view->ShellOpened(), std::vector<std::string> { chosen + ".txt" });
 }

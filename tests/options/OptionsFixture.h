@@ -21,11 +21,12 @@ inline constexpr const char* kSettingsKey = "Software\\Vornel\\Plugins\\Internet
 // ScriptedView that also keeps what the file picker was asked.
 class RecordingView : public ui::ScriptedView {
 public:
-    std::optional<std::string> OpenFile(ui::Dialog* owner, std::string_view title, std::string_view filter) override
+    std::optional<std::string> OpenFile(ui::Dialog* owner, std::string_view title, std::string_view filter,
+                                        std::string_view initialFile) override
     {
         filters.emplace_back(filter);
         owners.push_back(owner);
-        return ScriptedView::OpenFile(owner, title, filter);
+        return ScriptedView::OpenFile(owner, title, filter, initialFile);
     }
     std::vector<std::string> filters;
     std::vector<ui::Dialog*> owners;
