@@ -1,6 +1,6 @@
 #pragma once
 // The one-question pages a modal call waits for: the message box and the
-// folder picker. The calling thread runs a nested modal loop until the
+// folder and file pickers. The calling thread runs a nested modal loop until the
 // page answers (a button, a chosen folder) or goes away.
 //
 // Thread: requests on the server's threads; Answered/Answer on the UI
@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace webui {
 
@@ -57,20 +58,43 @@ private:
     std::uint32_t m_type;
 };
 
+// The folder picker and the save-style file picker: one page that lists a
+// folder's sub-folders (and, for files, the files the filter matches),
+// lets the user go up and into folders and, for files, type a name that
+// need not exist yet.
 class PickerSession final : public ModalPageSession {
 public:
-    // Entries a listing shows at most.
+    // Entries a listing shows at most, and directory entries it looks at
+    // (matching or not) before it stops: a folder of millions of files
+    // must not hold a server thread or the page.
     static constexpr std::size_t kMaxEntries = 5000;
+    static constexpr std::size_t kMaxScanned = 100000;
 
-    PickerSession(std::string id, std::shared_ptr<ui::MessageLoop> loop, std::string title, std::string start);
+    enum class Kind {
+        Folder,   // answers an existing folder
+        SaveFile, // answers a file in an existing folder; the file need not exist
+    };
+    struct Request {
+        Kind kind = Kind::Folder;
+        std::string title;
+        std::string start;  // the folder shown first
+        std::string filter; // files: "Name|*.a;*.b" (only its patterns count)
+        std::string name;   // files: the name proposed
+    };
+
+    PickerSession(std::string id, std::shared_ptr<ui::MessageLoop> loop, Request request);
 
 protected:
     std::string PageText() const override;
     nlohmann::json Handle(std::string_view verb, const nlohmann::json& body, int& status) override;
 
 private:
-    std::string m_title;
-    std::string m_start;
+    [[nodiscard]] nlohmann::json List(const std::string& path) const;
+    [[nodiscard]] bool Matches(const std::string& name) const;
+    [[nodiscard]] nlohmann::json Choose(const nlohmann::json& body);
+
+    Request m_request;
+    std::vector<std::string> m_patterns;
 };
 
 } // namespace webui

@@ -114,7 +114,8 @@ constexpr const char* kScript = R"JS(
       if (c.kind === "checkbox") {
         e.box.checked = c.checked; e.box.disabled = !c.enabled; e.classList.toggle("disabled", !c.enabled);
       } else if (c.kind === "edit") {
-        if (document.activeElement !== e || e.value === "") e.value = c.text;
+        // What the user is typing wins over an older state still on its way.
+        if (document.activeElement !== e) e.value = c.text;
         e.disabled = !c.enabled;
       } else if (c.kind === "link") {
         e.classList.toggle("visited", c.checked);
@@ -133,7 +134,20 @@ constexpr const char* kScript = R"JS(
       popup.style.display = "none";
     }
   }
-  function poll() { return q.post("state", {}).then(apply); }
+  // The templates were laid out for a narrower dialog font than the one a
+  // machine may fall back to: a text wider than its box is set condensed,
+  // then smaller, rather than cut off by the control beside it.
+  function fit() {
+    root.querySelectorAll("span.ctl, label.ctl, button.ctl, a.ctl").forEach(function (e) {
+      var size = parseFloat(getComputedStyle(e).fontSize);
+      if (e.scrollWidth > e.clientWidth) e.style.fontStretch = "condensed";
+      while (e.scrollWidth > e.clientWidth && size > 8) {
+        size -= 0.5;
+        e.style.fontSize = size + "px";
+      }
+    });
+  }
+  function poll() { return q.post("state", {}).then(function (s) { var rev = lastRev; apply(s); if (lastRev !== rev) fit(); }); }
   function controlOf(node) {
     while (node && node !== document.body) { if (node.dataset && node.dataset.id) return +node.dataset.id; node = node.parentNode; }
     return 0;

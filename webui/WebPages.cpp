@@ -33,24 +33,86 @@ constexpr const char* kBridge = R"JS(
       .then(function (r) { return r.json(); })
       .then(function (a) { run(a.commands); return a; });
   }
-  // A synchronous request: script waits for the object, as it did for the
-  // in-process object.
-  function request(body) {
-    var xhr = new XMLHttpRequest();
-    xhr.open("POST", config.base + "dispatch", false);
-    xhr.setRequestHeader("Content-Type", "application/json");
-    xhr.send(JSON.stringify(body));
+  function failure(hr, message) {
+    var error = new Error(message + " [" + hex(hr) + "]");
+    error.number = hr | 0;
+    error.description = error.message;
+    return error;
+  }
+  function parse(xhr) {
     var answer = null;
     try { answer = JSON.parse(xhr.responseText); } catch (e) { }
     if (!answer) throw new Error("window.external: no answer from the grabber (HTTP " + xhr.status + ")");
     run(answer.commands);
-    if (answer.error) {
-      var error = new Error(answer.error.message + " [" + hex(answer.error.hresult) + "]");
-      error.number = answer.error.hresult | 0;
-      error.description = error.message;
-      throw error;
-    }
+    if (answer.error) throw failure(answer.error.hresult, answer.error.message);
     return answer;
+  }
+
+  // The page is the grab dialog: while a window it opened is up, it takes
+  // no input, as a disabled owner window takes none.
+  // - A synchronous request freezes the page, and the browser hands it the
+  //   clicks and keys of that time afterwards: those are dropped.
+  // - Options and About return nothing, so the page does not wait for them
+  //   (a waiting page cannot paint): it greys itself until they close, and
+  //   refuses calls of its own meanwhile, as the object is busy with them.
+  var SECONDARY = { showoptions: true, showabout: true };
+  var frozen = [], secondaryOpen = false; // [from, until] of recent synchronous requests
+  function deaf(e) {
+    if (!e.isTrusted) return;
+    if (secondaryOpen || frozen.some(function (f) { return e.timeStamp >= f[0] && e.timeStamp <= f[1]; })) {
+      e.preventDefault();
+      e.stopImmediatePropagation();
+    }
+  }
+  ["keydown", "keypress", "keyup", "mousedown", "mouseup", "click", "dblclick", "auxclick", "contextmenu",
+   "pointerdown", "pointerup", "wheel", "touchstart", "beforeinput", "input", "paste", "drop"].forEach(function (t) {
+    window.addEventListener(t, deaf, { capture: true, passive: false });
+  });
+  function veil(on) {
+    var v = document.getElementById("quillory-modal");
+    if (on && !v) {
+      v = document.createElement("div");
+      v.id = "quillory-modal";
+      v.setAttribute("style", "position:fixed;inset:0;z-index:2147483647;background:rgba(128,128,128,.45);cursor:not-allowed");
+      document.documentElement.appendChild(v);
+    } else if (!on && v) {
+      v.remove();
+    }
+    if (document.body) document.body.inert = on;
+  }
+  function secondary(body) {
+    if (secondaryOpen) return undefined;
+    secondaryOpen = true;
+    veil(true);
+    var xhr = new XMLHttpRequest();
+    xhr.open("POST", config.base + "dispatch", true);
+    xhr.setRequestHeader("Content-Type", "application/json");
+    xhr.onloadend = function () {
+      secondaryOpen = false;
+      veil(false);
+      try { parse(xhr); } catch (e) { if (!closing) console.error(e.message); }
+    };
+    xhr.send(JSON.stringify(body));
+    return undefined;
+  }
+
+  // A synchronous request: script waits for the object, as it did for the
+  // in-process object.
+  function request(body) {
+    if (secondaryOpen) throw failure(0x8000000A, "window.external: a window of the dialog is open");
+    var xhr = new XMLHttpRequest();
+    xhr.open("POST", config.base + "dispatch", false);
+    xhr.setRequestHeader("Content-Type", "application/json");
+    var started = performance.now();
+    try {
+      xhr.send(JSON.stringify(body));
+    } finally {
+      // Calls made back to back in one task (the page's loading) leave
+      // their input to be handed over after the last one.
+      frozen.push([started, performance.now()]);
+      if (frozen.length > 64) frozen.shift();
+    }
+    return parse(xhr);
   }
   function toWire(v) {
     if (v === undefined || v === null) return null;
@@ -82,7 +144,9 @@ constexpr const char* kBridge = R"JS(
           var dispid = answer.dispid;
           var f = function () {
             var args = Array.prototype.map.call(arguments, toWire);
-            return fromWire(request({ op: "call", obj: h, dispid: dispid, name: name, args: args }));
+            var call = { op: "call", obj: h, dispid: dispid, name: name, args: args };
+            if (h === 0 && SECONDARY[name.toLowerCase()]) return secondary(call);
+            return fromWire(request(call));
           };
           methods[name] = f;
           return f;
@@ -246,6 +310,8 @@ quillory.post("info", {}).then(function (info) {
 </script></body></html>
 )HTML";
 
+// The folder picker, and with "files" in its info the save-style file
+// picker. Every name from the file system goes in as text, never as markup.
 constexpr const char* kPickerHtml = R"HTML(<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title></title>
 <style>
@@ -254,43 +320,73 @@ body { font: 13px sans-serif; background: ButtonFace; display: flex; flex-direct
 #path { font-weight: bold; margin: 4px 0 8px; word-break: break-all; }
 #list { flex: 1; overflow: auto; background: Window; border: 1px solid #888; }
 #list div { padding: 2px 6px; cursor: default; white-space: nowrap; }
+#list div.dir::after { content: "/"; color: GrayText; }
 #list div.sel { background: Highlight; color: HighlightText; }
+#note, #error { margin-top: 4px; }
+#note:empty, #error:empty { display: none; }
+#error { color: #b00000; }
+#file { display: none; margin-top: 8px; gap: 6px; align-items: center; }
+body.files #file { display: flex; }
+#name { flex: 1; font: inherit; }
 #bar { text-align: right; padding-top: 8px; }
 button { min-width: 75px; margin-left: 6px; }
 </style></head>
-<body><div id="title"></div><div id="path"></div><div id="list"></div>
+<body><div id="title"></div><div id="path"></div><div id="list"></div><div id="note"></div>
+<div id="file"><label for="name">File name:</label><input id="name" spellcheck="false"><span id="filter"></span></div>
+<div id="error" role="alert"></div>
 <div id="bar"><button id="up">Up</button><button id="ok">OK</button><button id="cancel">Cancel</button></div>
 <script src="page.js"></script>
 <script>
 (function () {
-  var current = "", parent = "", selected = null;
+  var current = "", parent = "", selected = null, files = false, entries = [];
+  var $ = function (id) { return document.getElementById(id); };
+  function join(name) { return current.replace(/\/$/, "") + "/" + name; }
+  // Refusals of a listing or a choice show under the list.
+  function report(a) {
+    $("error").textContent = (a && a.error) || "";
+    return a && !a.error && !a.gone;
+  }
   function show(a) {
-    if (a.error) return;
-    current = a.path; parent = a.parent; selected = null;
-    document.getElementById("path").textContent = current;
-    var list = document.getElementById("list");
+    if (!report(a) || !a.entries) return;
+    current = a.path; parent = a.parent; selected = null; entries = a.entries;
+    $("path").textContent = current;
+    $("note").textContent = a.truncated ? "Only the first " + a.limit + " entries of this folder are shown." : "";
+    var list = $("list");
     list.textContent = "";
-    a.entries.forEach(function (name) {
+    a.entries.forEach(function (e) {
       var d = document.createElement("div");
-      d.textContent = name;
+      d.textContent = e.name;
+      if (e.dir) d.className = "dir";
       d.addEventListener("click", function () {
         if (selected) selected.classList.remove("sel");
         selected = d; d.classList.add("sel");
+        if (files && !e.dir) $("name").value = e.name;
       });
-      d.addEventListener("dblclick", function () { open(current.replace(/\/$/, "") + "/" + name); });
+      d.addEventListener("dblclick", function () { if (e.dir) open(join(e.name)); else choose(e.name); });
       list.appendChild(d);
     });
   }
   function open(path) { quillory.post("list", { path: path }).then(show); }
-  document.getElementById("up").addEventListener("click", function () { if (parent) open(parent); });
-  document.getElementById("ok").addEventListener("click", function () {
-    var path = selected ? current.replace(/\/$/, "") + "/" + selected.textContent : current;
-    quillory.post("command", { id: 1, path: path });
+  function choose(name) {
+    // A typed folder name opens that folder, as in the system's dialog.
+    if (entries.some(function (e) { return e.dir && e.name === name; })) return open(join(name));
+    quillory.post("command", { id: 1, folder: current, name: name }).then(report);
+  }
+  $("up").addEventListener("click", function () { if (parent) open(parent); });
+  $("ok").addEventListener("click", function () {
+    if (files) return choose($("name").value);
+    var path = selected ? join(selected.textContent) : current;
+    quillory.post("command", { id: 1, path: path }).then(report);
   });
-  document.getElementById("cancel").addEventListener("click", function () { quillory.post("command", { id: 2 }); });
+  $("name").addEventListener("keydown", function (ev) { if (ev.key === "Enter") choose($("name").value); });
+  $("cancel").addEventListener("click", function () { quillory.post("command", { id: 2 }); });
   quillory.post("info", {}).then(function (info) {
     document.title = info.title;
-    document.getElementById("title").textContent = info.title;
+    $("title").textContent = info.title;
+    files = !!info.files;
+    document.body.classList.toggle("files", files);
+    $("name").value = info.name || "";
+    $("filter").textContent = info.filter || "";
     open(info.start);
   });
 })();

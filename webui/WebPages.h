@@ -1,7 +1,7 @@
 #pragma once
 // The texts of the pages and scripts the UI server hands out besides the
 // module's resources: the window.external bridge, the progress list, the
-// message box, the folder picker and the empty dialog page.
+// message box, the folder and file picker and the empty dialog page.
 #include <string>
 
 namespace webui {
@@ -17,7 +17,7 @@ namespace webui {
 [[nodiscard]] std::string ProgressPage(const std::string& pageBase);
 // A message box: the text and buttons come from the page's "info" request.
 [[nodiscard]] std::string MessageBoxPage(const std::string& pageBase);
-// The folder picker.
+// The folder and file picker.
 [[nodiscard]] std::string PickerPage(const std::string& pageBase);
 // page.js, shared by the pages above: requests, heartbeat, goodbye beacon.
 [[nodiscard]] std::string PageRuntimeScript();

@@ -9,6 +9,7 @@
 #include "webui/WebSavingUrlsView.h"
 
 #include <cstdio>
+#include <filesystem>
 
 namespace webui {
 
@@ -180,16 +181,39 @@ int WebView::MessageBox(std::string_view text, std::string_view caption, std::ui
     return session->AnswerId();
 }
 
-std::optional<std::string> WebView::BrowseForFolder(ui::Dialog*, std::string_view title)
+std::optional<std::string> WebView::RunPicker(PickerSession::Request request)
 {
     const std::string id = UiServer::RandomHex(16);
-    const std::string start = m_options.pickerStart.empty() ? platform::HomeDir().string() : m_options.pickerStart;
-    auto session = std::make_shared<PickerSession>(id, ui::MessageLoop::CurrentRef(), std::string(title), start);
+    auto session = std::make_shared<PickerSession>(id, ui::MessageLoop::CurrentRef(), std::move(request));
     RunModalPage(session, WindowRequest { m_server->Origin() + m_server->PageBase(id) + "page.html", "picker", 520, 460, 0 },
                  ui::IDCANCEL);
     if (session->AnswerId() != ui::IDOK)
         return std::nullopt;
     return session->AnswerText();
+}
+
+std::string WebView::PickerStart() const
+{
+    return m_options.pickerStart.empty() ? platform::HomeDir().string() : m_options.pickerStart;
+}
+
+std::optional<std::string> WebView::BrowseForFolder(ui::Dialog*, std::string_view title)
+{
+    return RunPicker({ PickerSession::Kind::Folder, std::string(title), PickerStart(), {}, {} });
+}
+
+std::optional<std::string> WebView::OpenFile(ui::Dialog*, std::string_view title, std::string_view filter,
+                                             std::string_view initialFile)
+{
+    // The folder of the file the box holds, when there is one; its name is
+    // proposed either way.
+    const std::filesystem::path initial(initialFile);
+    std::error_code ec;
+    std::string start = PickerStart();
+    if (initial.is_absolute() && std::filesystem::is_directory(initial.parent_path(), ec))
+        start = initial.parent_path().string();
+    return RunPicker({ PickerSession::Kind::SaveFile, std::string(title), std::move(start), std::string(filter),
+                       initial.filename().string() });
 }
 
 bool WebView::ShellOpen(std::string_view target)

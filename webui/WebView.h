@@ -13,7 +13,8 @@
 //   window of their own; the call waits for an answer there. With no
 //   browser to show them, the printed text is all, and the box answers as
 //   if closed.
-// - The folder picker is a page of the server listing folders.
+// - The folder picker and the file picker are one page of the server
+//   listing folders (and files).
 // - Dialogs this view has no page for are closed at once, as without a
 //   view.
 //
@@ -21,6 +22,7 @@
 #include "platform/com/ComPtr.h"
 #include "platform/ui/View.h"
 #include "webui/BrowserLauncher.h"
+#include "webui/ModalPageSession.h"
 #include "webui/PageSession.h"
 #include "webui/UiServer.h"
 
@@ -45,7 +47,8 @@ public:
         // Tests: what the page gets as window.external instead of the
         // grabber object itself (a wrapper around it).
         std::function<ComPtr<IDispatch>(ComPtr<IDispatch>)> wrapExternal;
-        // Where folder pickers start; empty: the home folder.
+        // Where pickers start (a file picker with no usable initial
+        // file too); empty: the home folder.
         std::string pickerStart;
     };
 
@@ -57,6 +60,8 @@ public:
     void DialogClosed(ui::Dialog& dialog) override;
     void DialogResized(ui::Dialog& dialog) override;
     std::optional<std::string> BrowseForFolder(ui::Dialog* owner, std::string_view title) override;
+    std::optional<std::string> OpenFile(ui::Dialog* owner, std::string_view title, std::string_view filter,
+                                        std::string_view initialFile) override;
     bool ShellOpen(std::string_view target) override;
 
     // A progress list view for CSavingUrlsDialog, to install with
@@ -77,7 +82,9 @@ private:
     };
 
     // Shows a one-question page and runs a modal loop until it answers.
-    void RunModalPage(const std::shared_ptr<class ModalPageSession>& session, WindowRequest request, int dismissId);
+    void RunModalPage(const std::shared_ptr<ModalPageSession>& session, WindowRequest request, int dismissId);
+    [[nodiscard]] std::optional<std::string> RunPicker(PickerSession::Request request);
+    [[nodiscard]] std::string PickerStart() const;
 
     std::shared_ptr<UiServer> m_server;
     Options m_options;

@@ -1,12 +1,15 @@
 // Plays a user in one window of the UI server, in headless Chromium, and
-// writes what it saw as JSON: node driver.mjs SCENARIO URL ARTIFACTS RESULT
+// writes what it saw as JSON:
+//   node driver.mjs SCENARIO ROLE URL ARTIFACTS RESULT
+// A scenario may play several windows (the options page and the picker it
+// opens); ROLE says which one this is.
 import { chromium } from "playwright-core";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
 
-const [scenario, url, artifacts, resultFile] = process.argv.slice(2);
-const result = { scenario, ok: false, checks: {}, pageErrors: [] };
+const [scenario, role, url, artifacts, resultFile] = process.argv.slice(2);
+const result = { scenario, role, ok: false, checks: {}, pageErrors: [] };
 let context;
 let profile;
 
@@ -81,7 +84,166 @@ async function progress(page) {
   await page.click("#close");
 }
 
+const enabled = (page, id) => page.evaluate((i) => {
+  const e = document.getElementById("c" + i);
+  return !!e && !(e.box ? e.box.disabled : e.disabled);
+}, id);
+const waitEnabled = (page, id, want) => page.waitForFunction(([i, w]) => {
+  const e = document.getElementById("c" + i);
+  return !!e && (e.box ? !e.box.disabled : !e.disabled) === w;
+}, [id, want], { timeout: 3000 });
+
+async function options(page) {
+  const c = result.checks;
+  await page.waitForSelector("#c210", { timeout: 20000 });
+  c.title = await page.title();
+  c.labels = await page.$$eval(".ctl", (es) => es.map((e) => e.textContent.trim()).filter((t) => t));
+  c.initial = { path: await enabled(page, 218), size: await enabled(page, 216), browse: await enabled(page, 219),
+                view: await enabled(page, 217), postgrab: await enabled(page, 215) };
+  await page.click("#c210 input");
+  const t0 = Date.now();
+  await waitEnabled(page, 218, true);
+  c.enabledAfterMs = Date.now() - t0;
+  c.afterCheck = { size: await enabled(page, 216), browse: await enabled(page, 219), view: await enabled(page, 217) };
+  // F1 on the path box shows its pop-up text.
+  await page.focus("#c218");
+  await page.keyboard.press("F1");
+  await page.waitForSelector("#popup", { state: "visible", timeout: 3000 });
+  c.popup = await page.textContent("#popup");
+  // The caption's help button, then a click on a control.
+  await page.click("#helpbtn");
+  await page.click("#c219");
+  await page.waitForFunction(() => document.getElementById("popup").textContent.startsWith("Chooses"), null, { timeout: 3000 });
+  c.popup2 = await page.textContent("#popup");
+  await page.screenshot({ path: path.join(artifacts, "options-help.png") });
+  await page.click("#c219"); // dismisses the pop-up and browses
+  await page.waitForFunction(() => document.getElementById("c218").value.endsWith("browsed.txt"), null, { timeout: 3000 });
+  c.browsed = await page.inputValue("#c218");
+  await page.click("#c217"); // View: the file browsed to
+  await page.fill("#c218", "");
+  await page.type("#c218", "/tmp/typed log.txt");
+  await page.fill("#c216", "");
+  await page.type("#c216", "12x3-");
+  c.size = await page.inputValue("#c216");
+  await page.click("#c215 input");
+  await page.waitForFunction(() => !document.getElementById("c215").box.checked, null, { timeout: 3000 });
+  c.clipped = await clippedTexts(page);
+  await page.screenshot({ path: path.join(artifacts, "options.png") });
+  // Let the typing reach the dialog before OK.
+  await page.waitForTimeout(300);
+  await page.click("#c1");
+  await page.waitForEvent("close", { timeout: 3000 }).catch(() => { c.notClosed = true; });
+}
+
+async function cancel(page) {
+  const c = result.checks;
+  await page.waitForSelector("#c210", { timeout: 20000 });
+  await page.click("#c210 input");
+  await page.click("#c215 input");
+  await waitEnabled(page, 218, false);
+  c.disabledAgain = !(await enabled(page, 218));
+  await page.keyboard.press("Escape");
+  await page.waitForEvent("close", { timeout: 3000 }).catch(() => { c.notClosed = true; });
+}
+
+async function about(page) {
+  const c = result.checks;
+  await page.waitForSelector("#c263", { timeout: 20000 });
+  await page.waitForFunction(() => document.getElementById("c263").textContent !== "VersionPlace", null, { timeout: 5000 });
+  c.title = await page.title();
+  c.version = await page.textContent("#c263");
+  c.texts = await page.$$eval(".ctl", (es) => es.map((e) => e.textContent.trim()).filter((t) => t));
+  c.link = await page.textContent("#c221");
+  await page.click("#c221");
+  await page.waitForFunction(() => document.getElementById("c221").classList.contains("visited"), null, { timeout: 3000 });
+  c.visited = true;
+  await page.screenshot({ path: path.join(artifacts, "about.png") });
+  await page.click("#c2");
+  await page.waitForEvent("close", { timeout: 3000 }).catch(() => { c.notClosed = true; });
+}
+
+// Controls whose text does not fit their box (the fallback font is wider
+// than the one the dialog was laid out for).
+const clippedTexts = (page) => page.$$eval(".ctl", (es) => es.filter((e) => {
+  const t = e.tagName === "FIELDSET" ? e.querySelector("legend") : e;
+  return e.textContent.trim() && e.tagName !== "INPUT" && t.scrollWidth > t.clientWidth + 0.5;
+}).map((e) => e.textContent.trim()));
+
+async function browseOptions(page) {
+  const c = result.checks;
+  await waitEnabled(page, 219, true);
+  await page.click("#c219");
+  await page.waitForFunction(() => document.getElementById("c218").value.endsWith("new.txt"), null, { timeout: 70000 });
+  c.browsed = await page.inputValue("#c218");
+  await page.waitForTimeout(300);
+  await page.click("#c1");
+  await page.waitForEvent("close", { timeout: 3000 }).catch(() => { c.notClosed = true; });
+}
+
+async function browsePicker(page) {
+  const c = result.checks;
+  const entries = () => page.$$eval("#list div", (ds) => ds.map((d) => d.textContent));
+  await page.waitForFunction(() => document.querySelectorAll("#list div").length > 0, null, { timeout: 20000 });
+  c.start = await page.textContent("#path");
+  c.name = await page.inputValue("#name");
+  c.filter = await page.textContent("#filter");
+  c.entries = await entries();
+  c.markup = await page.evaluate(() => !!document.querySelector("#list img") || !!window.pwned);
+  await page.screenshot({ path: path.join(artifacts, "file-picker.png") });
+  await page.dblclick("#list div.dir");
+  await page.waitForFunction(() => document.getElementById("path").textContent.endsWith("/sub"), null, { timeout: 5000 });
+  await page.fill("#name", "new");
+  await page.click("#ok");
+  await page.waitForEvent("close", { timeout: 5000 }).catch(() => { c.notClosed = true; });
+}
+
+// The grab page while Options is open: greyed, deaf to clicks and keys;
+// usable again once it has closed. The options window waits for a sign.
+const signal = path.join(path.dirname(resultFile), "grab-checked");
+
+async function disableGrab(page) {
+  const c = result.checks;
+  const veiled = () => page.evaluate(() => !!document.getElementById("quillory-modal"));
+  const state = async () => ({ count: await page.textContent("#count"), keys: await page.evaluate(() => window.keys) });
+  await page.waitForSelector("#options", { timeout: 20000 });
+  await page.click("#count");
+  await page.keyboard.press("a");
+  await page.click("#options");
+  await page.waitForSelector("#quillory-modal", { state: "visible", timeout: 20000 });
+  c.veiled = await veiled();
+  await page.screenshot({ path: path.join(artifacts, "grab-while-options.png") });
+  for (const id of ["#count", "#options"]) {
+    const box = await page.$eval(id, (e) => { const r = e.getBoundingClientRect(); return [r.x + r.width / 2, r.y + r.height / 2]; });
+    await page.mouse.click(box[0], box[1]);
+  }
+  await page.keyboard.press("b");
+  await page.waitForTimeout(300);
+  c.during = await state();
+  fs.writeFileSync(signal, "");
+  await page.waitForSelector("#quillory-modal", { state: "detached", timeout: 20000 });
+  await page.click("#count");
+  await page.keyboard.press("c");
+  await page.waitForTimeout(100);
+  c.after = { veiled: await veiled(), ...(await state()) };
+  await page.evaluate(() => window.external.Exit());
+}
+
+async function disableOptions(page) {
+  await page.waitForSelector("#c210", { timeout: 20000 });
+  for (let i = 0; i < 200 && !fs.existsSync(signal); i++) await page.waitForTimeout(100);
+  await page.keyboard.press("Escape");
+  await page.waitForEvent("close", { timeout: 3000 }).catch(() => { result.checks.notClosed = true; });
+}
+
+const scenarios = {
+  bridge, close: closeWindow, progress, options, cancel, about,
+  browse: { options: browseOptions, picker: browsePicker },
+  disable: { grab: disableGrab, options: disableOptions },
+};
+
 try {
+  const play = typeof scenarios[scenario] === "function" ? scenarios[scenario] : (scenarios[scenario] || {})[role];
+  if (!play) throw new Error("unknown scenario " + scenario + " for a " + role + " window");
   profile = fs.mkdtempSync(path.join(process.env.TMPDIR || os.tmpdir(), "quillory-chromium-"));
   context = await chromium.launchPersistentContext(profile, {
     executablePath: process.env.QUILLORY_CHROMIUM || "/usr/bin/chromium",
@@ -92,10 +254,7 @@ try {
   const page = context.pages()[0] || await context.newPage();
   page.on("pageerror", (e) => result.pageErrors.push(String(e.message)));
   await page.goto(url);
-  if (scenario === "bridge") await bridge(page);
-  else if (scenario === "close") await closeWindow(page);
-  else if (scenario === "progress") await progress(page);
-  else throw new Error("unknown scenario " + scenario);
+  await play(page);
   result.ok = true;
   await finish(0);
 } catch (e) {

@@ -1,0 +1,173 @@
+#include "tests/webui/BrowserFixture.h"
+
+#include "platform/sys/XdgPaths.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path ArtifactDir()
+{
+    const fs::path dir = BrowserFixture::BuildDir() / "test-artifacts" / "webui";
+    fs::create_directories(dir);
+    return dir;
+}
+
+std::string Which(const std::string& name)
+{
+    const char* path = std::getenv("PATH");
+    const std::string dirs = path ? path : "/usr/bin:/bin";
+    for (std::size_t start = 0; start <= dirs.size();) {
+        const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+        const std::string folder = dirs.substr(start, end - start);
+        if (!folder.empty() && ::access((fs::path(folder) / name).c_str(), X_OK) == 0)
+            return (fs::path(folder) / name).string();
+        start = end + 1;
+    }
+    return {};
+}
+
+// The driver and its one package, installed once per build folder under a
+// lock (CTest runs these tests in parallel processes).
+bool InstallDriver(const fs::path& dir, std::string& why)
+{
+    fs::create_directories(dir);
+    const fs::path source = testsupport::SourcePath("tests/webui/e2e");
+    const char* files[] = { "package.json", "package-lock.json", "driver.mjs" };
+    for (const char* file : files)
+        fs::copy_file(source / file, dir / (std::string(file) + ".new"), fs::copy_options::overwrite_existing);
+    const int lock = ::open((dir / "install.lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+    if (lock < 0 || ::flock(lock, LOCK_EX) != 0) {
+        why = "cannot lock " + dir.string();
+        return false;
+    }
+    for (const char* file : files)
+        fs::rename(dir / (std::string(file) + ".new"), dir / file);
+    bool ok = true;
+    if (!fs::exists(dir / "node_modules" / "playwright-core" / "package.json")) {
+        const std::string command = "cd '" + dir.string() + "' && npm ci --no-audit --no-fund > npm.log 2>&1";
+        if (std::system(command.c_str()) != 0) {
+            why = "npm could not install playwright-core (see " + (dir / "npm.log").string() + ")";
+            ok = false;
+        }
+    }
+    ::close(lock);
+    return ok;
+}
+
+// One run of the driver, as the window the web view opened.
+class DriverWindow final : public webui::BrowserWindow {
+public:
+    explicit DriverWindow(pid_t pid) : m_pid(pid) { }
+    ~DriverWindow() override { Close(); }
+    How Kind() const override { return How::AppWindow; }
+    // The driver ends by itself once its scenario is played; it is given
+    // that long before it is stopped.
+    void Close() override
+    {
+        if (m_pid <= 0)
+            return;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        int status = 0;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, &status, 0);
+        m_pid = -1;
+    }
+
+private:
+    pid_t m_pid;
+};
+
+} // namespace
+
+fs::path BrowserFixture::BuildDir()
+{
+    const char* dir = std::getenv("QUILLORY_BINARY_DIR");
+    if (dir && *dir)
+        return fs::path(dir);
+    // The test program lives in <build>/tests.
+    std::error_code ec;
+    const auto self = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? platform::TempDir() / "quillory-webui-tests" : self.parent_path().parent_path();
+}
+
+void BrowserFixture::SetUp()
+{
+    const char* chromium = std::getenv("QUILLORY_CHROMIUM");
+    const std::string browser = chromium && *chromium ? chromium : "/usr/bin/chromium";
+    if (::access(browser.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "no Chromium at " << browser << " (install the chromium package)";
+    m_node = Which("node");
+    if (m_node.empty() || Which("npm").empty())
+        GTEST_SKIP() << "no node/npm on PATH";
+    m_driverDir = BuildDir() / "webui-browser-tests";
+    std::string why;
+    if (!InstallDriver(m_driverDir, why))
+        GTEST_SKIP() << why;
+    for (auto [name, value] : std::initializer_list<std::pair<const char*, fs::path>> {
+             { "HOME", m_home.path() }, { "QUILLORY_REGISTRY_USER", m_home / "user.reg" },
+             { "QUILLORY_REGISTRY_MACHINE", m_home / "machine.reg" }, { "XDG_CONFIG_HOME", m_home / "config" },
+             { "XDG_DATA_HOME", m_home / "data" }, { "XDG_CACHE_HOME", m_home / "cache" },
+             { "XDG_DOCUMENTS_DIR", m_home / "docs" }, { "TMPDIR", m_home.path() }, { "QUILLORY_CHROMIUM", browser } })
+        m_env.push_back(std::make_unique<testsupport::ScopedEnv>(name, value.string()));
+}
+
+webui::Launcher BrowserFixture::DriverLauncher(const std::string& scenario)
+{
+    return [this, scenario](const webui::WindowRequest& request) -> std::unique_ptr<webui::BrowserWindow> {
+        {
+            std::lock_guard lock(m_mutex);
+            m_requests.push_back(request);
+        }
+        const std::string log = (ArtifactDir() / (scenario + "-" + request.role + "-driver.log")).string();
+        std::vector<std::string> argv { m_node, (m_driverDir / "driver.mjs").string(), scenario, request.role,
+                                        request.url, ArtifactDir().string(), (m_home / ("result-" + request.role + ".json")).string() };
+        std::vector<char*> args;
+        for (auto& a : argv)
+            args.push_back(a.data());
+        args.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        pid_t pid = -1;
+        const int rc = ::posix_spawn(&pid, m_node.c_str(), &actions, nullptr, args.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        return rc == 0 ? std::make_unique<DriverWindow>(pid) : nullptr;
+    };
+}
+
+nlohmann::json BrowserFixture::Result(const std::string& role) const
+{
+    std::ifstream in(m_home / ("result-" + role + ".json"));
+    if (!in)
+        return nlohmann::json { { "ok", false }, { "error", "the driver of the " + role + " window wrote no result" } };
+    return nlohmann::json::parse(in, nullptr, false);
+}
+
+std::vector<webui::WindowRequest> BrowserFixture::Requests()
+{
+    std::lock_guard lock(m_mutex);
+    return m_requests;
+}
