@@ -35,12 +35,16 @@ function menus() {
 chrome.runtime.onInstalled.addListener(menus);
 chrome.runtime.onStartup.addListener(menus);
 
-// A message box in the page, as the menu extension's own script shows one.
+// A message box in the page, as the menu extension's own script shows one;
+// a page the extension may not script (a browser page, a store page) gets
+// a small window of the extension's own instead, or the user would see
+// nothing at all.
 async function tell(tabId, text) {
   try {
     await chrome.scripting.executeScript({ target: { tabId }, func: (t) => alert(t), args: [text] });
   } catch (_) {
-    console.error("Quillory: " + text);
+    chrome.windows.create({ url: "message.html#" + encodeURIComponent(text), type: "popup", width: 460, height: 200 })
+      .catch(() => console.error("Quillory: " + text));
   }
 }
 

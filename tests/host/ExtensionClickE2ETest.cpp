@@ -296,6 +296,22 @@ TEST_F(ExtensionClick, MhtRefusalBoxReachesTheUserAsABrowserWindow)
     EXPECT_FALSE(fs::exists(m_browserLog));
 }
 
+// Browser pages cannot be scripted, so neither read nor given an alert:
+// the refusal comes in a window of the extension's own.
+TEST_F(ExtensionClick, GrabButtonOnAPageItCannotReadTellsTheUserInAWindow)
+{
+    if (m_chromium.empty())
+        GTEST_SKIP() << kNoChromium;
+    ASSERT_EQ(Quillory("register"), 0) << Log("quillory.log");
+    const json seen = Press("chrome://version/");
+    EXPECT_EQ(seen["alerts"], json::array());
+    ASSERT_EQ(seen["windows"].size(), 1u) << seen.dump(1) << Log("driver.log");
+    const json& box = seen["windows"][0];
+    EXPECT_EQ(box.value("kind", ""), "other") << box.dump(1);
+    EXPECT_NE(box.value("text", "").find("Quillory cannot read this page"), std::string::npos) << box.dump(1);
+    EXPECT_TRUE(box.value("closedByHost", false)) << "OK left the window open";
+}
+
 // Firefox: the temporary add-on gets the id the host manifest allows, and
 // its press without a registered host tells the user so.
 TEST_F(ExtensionClick, FirefoxGrabButtonWithoutRegistrationSaysTheModuleIsNotInstalled)
