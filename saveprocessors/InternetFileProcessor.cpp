@@ -13,16 +13,10 @@
 
 namespace QVSaveProcessors {
 
-namespace {
-
-std::string ErrnoText(int error)
+CInternetFileProcessor::CInternetFileProcessor()
 {
-    char buffer[256];
-    // GNU strerror_r: returns the text, which may or may not be in buffer.
-    return strerror_r(error, buffer, sizeof buffer);
+    SetWriteBuffer(kWriteBufferSize);
 }
-
-} // namespace
 
 CInternetFileProcessor::~CInternetFileProcessor()
 {
@@ -63,11 +57,6 @@ void CInternetFileProcessor::CopyFile(const UrlParts& parts)
         ReportError("Cannot copy file: " + GetUrl() + " to: " + GetTargetPath());
 }
 
-void CInternetFileProcessor::ReportWriteFailure(int error)
-{
-    ReportError("Cannot write to file '" + GetTargetPath() + "': " + ErrnoText(error));
-}
-
 void CInternetFileProcessor::Download()
 {
     // 1. Root handle.
@@ -87,7 +76,18 @@ void CInternetFileProcessor::Download()
     }
     inet::InternetRequest& request = *opened.value();
 
-    // 3.-5. Blocks of at most 1,024 bytes, a checkpoint before each.
+    // The blocks received so far go to the file (and their progress to the
+    // listener) before a failure is reported, in the order they happened.
+    const auto reportAfterData = [this](const std::string& message) {
+        if (!FlushTarget())
+            ReportWriteFailure(errno);
+        ReportError(message);
+    };
+
+    // 3.-5. Blocks of at most 1,024 bytes, a checkpoint before each. The
+    // blocks are written in batches: a batch ends when it is full or when
+    // the request has nothing more at once, so bytes never wait in memory
+    // for a slow network.
     std::array<std::byte, kBlockSize> buffer;
     inet::Result<std::size_t> available = request.QueryDataAvailable();
     while (available && available.value() > 0) {
@@ -101,14 +101,14 @@ void CInternetFileProcessor::Download()
         }
         if (read.value() == 0) {
             // Data was announced and none came: the resource is cut short.
-            ReportError("Cannot read data");
+            reportAfterData("Cannot read data");
             return;
         }
-        if (!WriteToTarget(std::span(buffer).first(read.value()))) {
+        const bool drained = read.value() >= available.value();
+        if (!WriteBlock(std::span(buffer).first(read.value())) || (drained && !FlushTarget())) {
             ReportWriteFailure(errno);
             return;
         }
-        ReportProgress(static_cast<std::uint32_t>(read.value()));
         available = request.QueryDataAvailable();
     }
 
@@ -116,7 +116,7 @@ void CInternetFileProcessor::Download()
     // blocks arrived.
     if (!available) {
         if (available.error().code != inet::ErrorCode::Interrupted)
-            ReportError("Download incomplete: " + available.error().message);
+            reportAfterData("Download incomplete: " + available.error().message);
         return;
     }
     // Errors of delayed writes can surface at close; the file counts only

@@ -27,7 +27,11 @@ public:
     // Agent string of the downloads.
     static constexpr const char* kAgent = "Vornel QVSaveProcessors";
 
-    CInternetFileProcessor() = default;
+    // Reads are small; the file is written in batches of this size (what
+    // is held is written before completion, and when the job ends).
+    static constexpr std::size_t kWriteBufferSize = 64 * 1024;
+
+    CInternetFileProcessor();
     ~CInternetFileProcessor() override;
 
 protected:
@@ -36,7 +40,6 @@ protected:
 private:
     void CopyFile(const UrlParts& parts);
     void Download();
-    void ReportWriteFailure(int error);
 };
 
 } // namespace QVSaveProcessors

@@ -50,10 +50,11 @@ void ManualResetEvent::Set()
 {
     {
         std::lock_guard lock(m_mutex);
-        if (m_set)
+        if (m_set.load(std::memory_order_relaxed))
             return;
-        m_set = true;
+        // Descriptor first: whoever sees the event set finds it readable.
         RaiseFd(m_fd);
+        m_set.store(true, std::memory_order_release);
     }
     m_cv.notify_all();
 }
@@ -61,28 +62,31 @@ void ManualResetEvent::Set()
 void ManualResetEvent::Reset()
 {
     std::lock_guard lock(m_mutex);
-    if (!m_set)
+    if (!m_set.load(std::memory_order_relaxed))
         return;
-    m_set = false;
     DrainFd(m_fd);
+    m_set.store(false, std::memory_order_release);
 }
 
 bool ManualResetEvent::IsSet() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_set;
+    return m_set.load(std::memory_order_acquire);
 }
 
 void ManualResetEvent::Wait() const
 {
+    if (IsSet())
+        return;
     std::unique_lock lock(m_mutex);
-    m_cv.wait(lock, [this] { return m_set; });
+    m_cv.wait(lock, [this] { return m_set.load(std::memory_order_relaxed); });
 }
 
 bool ManualResetEvent::WaitFor(std::chrono::milliseconds timeout) const
 {
+    if (IsSet())
+        return true;
     std::unique_lock lock(m_mutex);
-    return m_cv.wait_for(lock, timeout, [this] { return m_set; });
+    return m_cv.wait_for(lock, timeout, [this] { return m_set.load(std::memory_order_relaxed); });
 }
 
 } // namespace QVSaveProcessors

@@ -5,6 +5,7 @@
 // a socket can be woken by the same Set() that releases condition waiters.
 //
 // Thread: any. Every member may be called concurrently.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -38,7 +39,9 @@ public:
 private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_cv;
-    bool m_set = false;
+    // Written under m_mutex; read without it by IsSet() and by Wait()'s
+    // fast path, which workers call before every small unit of work.
+    std::atomic<bool> m_set { false };
     int m_fd = -1;
 };
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <exception>
 #include <system_error>
 #include <utility>
@@ -70,6 +71,8 @@ void CSaveProcessor2::Start(std::string_view url, std::string_view targetPath, b
     m_bytesReceived = 0;
     m_state = StatePending;
     m_hFile.Close();
+    m_heldBytes = {};
+    m_heldBlocks = {};
 
     // 3./4. Create the target anew. A path holding a NUL byte would name a
     // different (shorter) path at the system call, so it is refused.
@@ -161,10 +164,16 @@ void CSaveProcessor2::StopAndWaitForWorker()
     m_hThread.join();
 }
 
-bool CSaveProcessor2::Checkpoint() const
+bool CSaveProcessor2::Checkpoint()
 {
     if (IsStopRequested())
         return false;
+    if (!m_hRunEvent.IsSet() && !FlushTarget()) {
+        // What was received shows in the file (and the count) while the
+        // job is paused.
+        ReportWriteFailure(errno);
+        return false;
+    }
     m_hRunEvent.Wait();
     // Stop() resumes a paused job so that it can end; it must not run
     // another unit on the way out.
@@ -200,12 +209,12 @@ void CSaveProcessor2::CallStopWake()
         m_stopWake();
 }
 
-bool CSaveProcessor2::WriteToTarget(std::span<const std::byte> bytes)
+namespace {
+
+bool WriteAll(int fd, std::span<const std::byte> bytes)
 {
-    if (!m_hFile.IsOpen())
-        return false;
     while (!bytes.empty()) {
-        const ssize_t written = ::write(m_hFile.Get(), bytes.data(), bytes.size());
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
         if (written < 0) {
             if (errno == EINTR)
                 continue;
@@ -216,9 +225,82 @@ bool CSaveProcessor2::WriteToTarget(std::span<const std::byte> bytes)
     return true;
 }
 
+std::string ErrnoText(int error)
+{
+    char buffer[256];
+    // GNU strerror_r: returns the text, which may or may not be in buffer.
+    return strerror_r(error, buffer, sizeof buffer);
+}
+
+} // namespace
+
+bool CSaveProcessor2::WriteToTarget(std::span<const std::byte> bytes)
+{
+    if (!FlushTarget())
+        return false;
+    if (!m_hFile.IsOpen()) {
+        errno = EBADF;
+        return false;
+    }
+    return WriteAll(m_hFile.Get(), bytes);
+}
+
+bool CSaveProcessor2::WriteBlock(std::span<const std::byte> bytes)
+{
+    if (!m_hFile.IsOpen()) {
+        errno = EBADF;
+        return false;
+    }
+    if (bytes.size() >= m_writeBufferSize) {
+        if (!WriteToTarget(bytes))
+            return false;
+        ReportProgress(static_cast<std::uint32_t>(bytes.size()));
+        return true;
+    }
+    if (m_heldBytes.size() + bytes.size() > m_writeBufferSize && !FlushTarget())
+        return false;
+    if (m_heldBytes.capacity() < m_writeBufferSize)
+        m_heldBytes.reserve(m_writeBufferSize);
+    m_heldBytes.insert(m_heldBytes.end(), bytes.begin(), bytes.end());
+    m_heldBlocks.push_back(static_cast<std::uint32_t>(bytes.size()));
+    return true;
+}
+
+bool CSaveProcessor2::FlushTarget()
+{
+    if (m_heldBlocks.empty())
+        return true;
+    const bool open = m_hFile.IsOpen();
+    const bool written = open && WriteAll(m_hFile.Get(), m_heldBytes);
+    const int error = open ? errno : EBADF;
+    m_heldBytes.clear();
+    if (written) {
+        for (const std::uint32_t block : m_heldBlocks)
+            ReportProgress(block);
+    }
+    m_heldBlocks.clear();
+    errno = error;
+    return written;
+}
+
 bool CSaveProcessor2::CloseTarget()
 {
-    return m_hFile.Close();
+    const bool flushed = FlushTarget();
+    const int flushError = errno;
+    // The batch buffer of a finished job is not kept for the life of the
+    // processor (a download batch holds one processor per URL).
+    m_heldBytes = {};
+    m_heldBlocks = {};
+    errno = 0;
+    const bool closed = m_hFile.Close();
+    if (!flushed)
+        errno = flushError;
+    return flushed && closed;
+}
+
+void CSaveProcessor2::ReportWriteFailure(int error)
+{
+    ReportError("Cannot write to file '" + m_targetPath + "': " + ErrnoText(error));
 }
 
 void CSaveProcessor2::ReportProgress(std::uint32_t bytes)
@@ -231,6 +313,10 @@ void CSaveProcessor2::ReportProgress(std::uint32_t bytes)
 
 void CSaveProcessor2::ReportCompleted()
 {
+    if (!FlushTarget()) {
+        ReportWriteFailure(errno);
+        return;
+    }
     m_state = StateCompleted;
     if (m_pEvents)
         m_pEvents->OnCompleted(this);
@@ -259,7 +345,13 @@ void CSaveProcessor2::ThreadRoutine(CSaveProcessor2* self)
     } catch (...) {
         self->ReportError("Unexpected failure in the download.");
     }
+    // A job that ended without closing its file (stopped, broken off) keeps
+    // every byte it received; a failure to write them is its last report.
+    if (!self->FlushTarget())
+        self->ReportWriteFailure(errno);
     self->m_hFile.Close();
+    self->m_heldBytes = {};
+    self->m_heldBlocks = {};
     if (self->m_pEvents)
         self->m_pEvents->OnFinished(self);
     self->m_workerRunning = false;

@@ -13,6 +13,16 @@
 //   - Write with WriteToTarget() and check its result: a failed write must
 //     be reported (ReportError) and must never end in ReportCompleted().
 //     Then ReportProgress() with the byte count written.
+//   - A processor that reads in small blocks may instead hand each block
+//     to WriteBlock(): blocks are gathered (SetWriteBuffer) and written as
+//     one batch, and each block's progress is reported once its batch is in
+//     the file, so progress still never counts a byte that was not
+//     written. Call FlushTarget() before a wait that may be long (the
+//     source has nothing more at once); Checkpoint() does so before
+//     blocking in a pause, ReportCompleted() and CloseTarget() before they
+//     act, and the end of the worker for a job that ended otherwise. A
+//     failed batch write is reported by whoever flushed it; no held byte is
+//     dropped silently.
 //   - A blocking network wait must be breakable by Stop(). Either
 //       * poll() on your socket together with StopPollFd(), which polls
 //         readable as soon as a stop is requested (curl_multi_poll takes it
@@ -34,6 +44,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "saveprocessors/ManualResetEvent.h"
 #include "saveprocessors/SaveProcessor2Events.h"
@@ -134,8 +145,10 @@ protected:
 
     // False when the job must end (stop requested); otherwise blocks while
     // paused and returns true, re-checking the stop request after a pause
-    // so that a stop never lets one more unit run. Thread: worker.
-    [[nodiscard]] bool Checkpoint() const;
+    // so that a stop never lets one more unit run. Held blocks are written
+    // before a pause blocks (a failure is reported and ends the job: false).
+    // Thread: worker.
+    [[nodiscard]] bool Checkpoint();
     // Blocks while the job is paused. Thread: worker.
     void WaitWhilePaused() const { m_hRunEvent.Wait(); }
     // Readable (POLLIN) while a stop is requested; never read it.
@@ -146,17 +159,36 @@ protected:
     // Thread: worker (or any).
     [[nodiscard]] StopWakeRegistration RegisterStopWake(std::function<void()> wake);
 
-    // Writes all of `bytes` to the target file, retrying short writes.
-    // False when no target file is open or the system refuses the write
-    // (disk full, I/O error). Thread: worker.
+    // Writes all of `bytes` to the target file now (after any held blocks),
+    // retrying short writes. False, with errno set, when no target file is
+    // open or the system refuses the write (disk full, I/O error).
+    // Thread: worker.
     [[nodiscard]] bool WriteToTarget(std::span<const std::byte> bytes);
-    // Closes the target file before the job ends (e.g. to replace it with a
-    // copy). False when closing reported an error. Thread: worker.
+    // One block read from the source: held for the next batch write, its
+    // progress reported (ReportProgress) once it is written. False, with
+    // errno set, when a batch write failed (nothing more is held then; the
+    // blocks of that batch are not counted). Thread: worker.
+    [[nodiscard]] bool WriteBlock(std::span<const std::byte> bytes);
+    // Writes the held blocks and reports their progress, in order. False,
+    // with errno set, when the write failed. Thread: worker.
+    [[nodiscard]] bool FlushTarget();
+    // Writes what is held and closes the target file before the job ends
+    // (e.g. to replace it with a copy). False, with errno set, when either
+    // reported an error. Thread: worker.
     bool CloseTarget();
+    // Most bytes WriteBlock holds before writing a batch (0: each block is
+    // written at once). Thread: driving, while no job runs (a derived
+    // constructor).
+    void SetWriteBuffer(std::size_t bytes) { m_writeBufferSize = bytes; }
+    // Reports "Cannot write to file '<target>': <reason of `error`>".
+    // Thread: worker.
+    void ReportWriteFailure(int error);
 
     // Reports. Each is dropped when no listener is attached. Thread: worker
     // (or driving for the errors of Start and SaveToFolder).
     void ReportProgress(std::uint32_t bytes);
+    // Completion counts only once every byte is in the file: held blocks
+    // are written first, and a failure is reported instead.
     void ReportCompleted();
     void ReportError(std::string_view message);
     void ReportTrace(std::string_view message);
@@ -185,6 +217,11 @@ private:
     std::atomic<std::uint64_t> m_bytesReceived{0};
     std::atomic<std::int32_t> m_state{StatePending};
     UniqueFd m_hFile;
+    // Blocks accepted by WriteBlock and not yet written, and the size of
+    // each (their progress reports). Worker only.
+    std::vector<std::byte> m_heldBytes;
+    std::vector<std::uint32_t> m_heldBlocks;
+    std::size_t m_writeBufferSize = 0;
     std::string m_url;
     std::string m_targetPath;
 

@@ -27,6 +27,17 @@ std::int32_t ResultOf(CSaveProcessor2::JobState state)
     return SaveResultNone;
 }
 
+SaveEventRecord Record(SaveEventKind kind, CSaveProcessor2* processor, std::uint32_t count = 0,
+                       std::string_view text = {})
+{
+    SaveEventRecord record;
+    record.count = count;
+    record.text = text;
+    record.kind = kind;
+    record.processor = processor;
+    return record;
+}
+
 } // namespace
 
 CSavingUrlsDialog::CSavingUrlsDialog() = default;
@@ -103,10 +114,7 @@ void CSavingUrlsDialog::OnInitDialog()
         m_starting = nullptr;
         if (!m_startingStarted) {
             // No file, no worker: its error is queued and this is its end.
-            auto record = std::make_unique<SaveEventRecord>();
-            record->kind = SaveEventKind::Finished;
-            record->processor = processor;
-            Post(std::move(record));
+            Post(Record(SaveEventKind::Finished, processor));
         }
     }
     if (m_view)
@@ -141,35 +149,62 @@ void CSavingUrlsDialog::OnDestroy()
         m_rowOf.erase(row.processor.get());
         row.processor.reset();
     }
-    // 3. Records that did not get handled are freed here.
-    std::deque<std::unique_ptr<SaveEventRecord>> unhandled;
+    // 3. Records that did not get handled are dropped here, and a drain
+    // still armed will not run for this showing.
+    std::vector<SaveEventRecord> unhandled;
+    ui::MessageLoop::TimerId timer = 0;
     if (m_events) {
         std::lock_guard lock(m_events->mutex);
         m_events->closed = true;
         unhandled.swap(m_events->records);
+        m_events->queuedProgress.clear();
+        timer = std::exchange(m_events->drainTimer, 0);
     }
+    if (timer && m_loop)
+        m_loop->CancelDelayed(timer);
     unhandled.clear();
+    m_spareRecords = {};
     if (m_view)
         m_view->Closed();
 }
 
-void CSavingUrlsDialog::Post(std::unique_ptr<SaveEventRecord> record)
+void CSavingUrlsDialog::Post(SaveEventRecord record)
 {
     const std::shared_ptr<EventQueue> queue = m_events;
     if (!queue)
         return;
-    bool postDrain = false;
+    const std::weak_ptr<EventQueue> weak = queue;
+    bool postNow = false;
     {
         std::lock_guard lock(queue->mutex);
         if (queue->closed)
             return;
-        queue->records.push_back(std::move(record));
-        postDrain = !std::exchange(queue->drainPosted, true);
+        if (record.kind != SaveEventKind::Progress) {
+            // A change of state: shown at once, after the job's progress.
+            queue->queuedProgress.erase(record.processor);
+            queue->records.push_back(std::move(record));
+            postNow = !std::exchange(queue->drainPosted, true);
+        } else if (const auto found = queue->queuedProgress.find(record.processor);
+                   found != queue->queuedProgress.end()) {
+            // A block of a download whose progress is still waiting.
+            queue->records[found->second].count += record.count;
+        } else {
+            queue->queuedProgress.emplace(record.processor, queue->records.size());
+            queue->records.push_back(std::move(record));
+            if (!queue->drainPosted && queue->drainTimer == 0) {
+                // One wake-up of the dialog's thread per interval, however
+                // many blocks arrive. Armed under the lock: the drain, which
+                // takes it too, cannot clear the id before it is stored.
+                queue->drainTimer = m_loop->PostDelayed(
+                    [this, weak] {
+                        if (auto alive = weak.lock())
+                            DrainEventsLater();
+                    },
+                    kProgressDelay);
+            }
+        }
     }
-    // One drain message handles every record queued until it runs, so a
-    // flood of progress records costs one message per batch.
-    if (postDrain) {
-        std::weak_ptr<EventQueue> weak = queue;
+    if (postNow) {
         m_loop->Post([this, weak] {
             if (auto alive = weak.lock())
                 DrainEvents();
@@ -177,20 +212,34 @@ void CSavingUrlsDialog::Post(std::unique_ptr<SaveEventRecord> record)
     }
 }
 
+void CSavingUrlsDialog::DrainEventsLater()
+{
+    {
+        std::lock_guard lock(m_events->mutex);
+        m_events->drainTimer = 0;
+    }
+    DrainEvents();
+}
+
 void CSavingUrlsDialog::DrainEvents()
 {
-    std::deque<std::unique_ptr<SaveEventRecord>> batch;
+    // A local batch: a view may run a nested loop that drains again.
+    std::vector<SaveEventRecord> batch = std::move(m_spareRecords);
+    batch.clear();
     {
         std::lock_guard lock(m_events->mutex);
         batch.swap(m_events->records);
+        m_events->queuedProgress.clear();
         m_events->drainPosted = false;
     }
-    for (std::unique_ptr<SaveEventRecord>& record : batch) {
-        HandleEvent(*record);
-        record.reset();
+    if (!batch.empty()) {
+        for (const SaveEventRecord& record : batch)
+            HandleEvent(record);
+        if (m_view)
+            m_view->EventsHandled();
     }
-    if (m_view)
-        m_view->EventsHandled();
+    batch.clear();
+    m_spareRecords = std::move(batch);
 }
 
 void CSavingUrlsDialog::HandleEvent(const SaveEventRecord& record)
@@ -241,47 +290,29 @@ void CSavingUrlsDialog::MarkFinished(std::size_t row)
 
 void CSavingUrlsDialog::OnProgress(CSaveProcessor2* processor, std::uint32_t bytes)
 {
-    auto record = std::make_unique<SaveEventRecord>();
-    record->kind = SaveEventKind::Progress;
-    record->count = bytes;
-    record->processor = processor;
-    Post(std::move(record));
+    Post(Record(SaveEventKind::Progress, processor, bytes));
 }
 
 void CSavingUrlsDialog::OnCompleted(CSaveProcessor2* processor)
 {
-    auto record = std::make_unique<SaveEventRecord>();
-    record->kind = SaveEventKind::Completed;
-    record->processor = processor;
-    Post(std::move(record));
+    Post(Record(SaveEventKind::Completed, processor));
 }
 
 void CSavingUrlsDialog::OnError(CSaveProcessor2* processor, std::string_view message)
 {
-    auto record = std::make_unique<SaveEventRecord>();
-    record->kind = SaveEventKind::Error;
-    record->text = message;
-    record->processor = processor;
-    Post(std::move(record));
+    Post(Record(SaveEventKind::Error, processor, 0, message));
 }
 
 void CSavingUrlsDialog::OnStarted(CSaveProcessor2* processor, std::string_view targetPath)
 {
     if (processor == m_starting && m_loop && m_loop->IsLoopThread())
         m_startingStarted = true;
-    auto record = std::make_unique<SaveEventRecord>();
-    record->kind = SaveEventKind::Started;
-    record->text = targetPath;
-    record->processor = processor;
-    Post(std::move(record));
+    Post(Record(SaveEventKind::Started, processor, 0, targetPath));
 }
 
 void CSavingUrlsDialog::OnFinished(CSaveProcessor2* processor)
 {
-    auto record = std::make_unique<SaveEventRecord>();
-    record->kind = SaveEventKind::Finished;
-    record->processor = processor;
-    Post(std::move(record));
+    Post(Record(SaveEventKind::Finished, processor));
 }
 
 } // namespace QVSaveProcessors

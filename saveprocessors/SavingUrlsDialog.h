@@ -10,9 +10,14 @@
 //   int how = dialog.DoModal();       // 1: "Close" button, 2: window closed
 //   results = dialog.m_results;       // URL -> SaveResult
 //
-// Workers report through CSaveProcessor2Events: each event becomes one heap
-// record queued for the dialog's thread, where it changes the row's texts.
-// Records still queued when the dialog closes are freed unhandled.
+// Workers report through CSaveProcessor2Events: each event becomes a record
+// queued for the dialog's thread, where it changes the row's texts. A
+// download reports every block; its progress records are merged while one
+// is still queued for the same job (the row shows the job's total anyway)
+// and handed over at most every kProgressDelay, while every other event
+// (start, error, completion, end) is handed over at once, after the
+// progress queued before it. Records still queued when the dialog closes
+// are dropped unhandled.
 //
 // Thread: UI only (the thread of DoModal), except the CSaveProcessor2Events
 // overrides, which any thread may call.
@@ -23,8 +28,8 @@
 #include "saveprocessors/SavingUrlsView.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -57,6 +62,8 @@ public:
         "File", "Url", "Protocol", "Ratio", "Status"
     };
     static constexpr std::string_view kCaption = "Saving files...";
+    // Longest time a progress record waits for the dialog's thread.
+    static constexpr std::chrono::milliseconds kProgressDelay { 20 };
 
     CSavingUrlsDialog();
     ~CSavingUrlsDialog() override;
@@ -101,16 +108,22 @@ private:
     };
 
     // Records on their way to the dialog's thread. Shared with the posted
-    // drain message so that a message outliving the dialog finds it gone.
+    // drain messages so that a message outliving the dialog finds it gone.
+    // Invariant: records is not empty only while a drain is posted or armed.
     struct EventQueue {
         std::mutex mutex;
-        std::deque<std::unique_ptr<SaveEventRecord>> records;
-        bool drainPosted = false;
+        std::vector<SaveEventRecord> records;
+        // Per job, the index in `records` of its progress record while no
+        // other record of the job follows it.
+        std::unordered_map<const CSaveProcessor2*, std::size_t> queuedProgress;
+        bool drainPosted = false;     // an immediate drain is queued
+        ui::MessageLoop::TimerId drainTimer = 0; // a delayed drain is armed
         bool closed = false;
     };
 
-    void Post(std::unique_ptr<SaveEventRecord> record);
+    void Post(SaveEventRecord record);
     void DrainEvents();
+    void DrainEventsLater();
     void HandleEvent(const SaveEventRecord& record);
     void SetCell(std::size_t row, int column, std::string text);
     void MarkFinished(std::size_t row);
@@ -121,6 +134,9 @@ private:
     std::size_t m_finishedRows = 0;
     std::unique_ptr<ISavingUrlsView> m_view;
     std::shared_ptr<EventQueue> m_events;
+    // Storage of the last handled batch, swapped into the queue by the next
+    // drain so that neither side allocates once both have grown.
+    std::vector<SaveEventRecord> m_spareRecords;
     std::shared_ptr<ui::MessageLoop> m_loop;
     // The processor being started by OnInitDialog, and whether it got as far
     // as creating its file (OnStarted on this thread).
