@@ -1,22 +1,15 @@
 // `quillory fetch` end to end: the built command against the loopback
 // servers, with HOME, XDG folders and the registry in fresh folders.
+#include "tests/support/AsfTestFile.h"
 #include "tests/support/DownloadServers.h"
 #include "tests/support/GeneratedContent.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <thread>
-
-extern char** environ;
 
 namespace {
 
@@ -48,45 +41,25 @@ protected:
         server = testsupport::StartHttpTestServer();
     }
 
-    RunResult Run(std::vector<std::string> args)
+    // Runs the command with a clean environment whose HOME, XDG folders and
+    // registry files lie in a fresh folder, from an empty working folder.
+    RunResult Run(const std::vector<std::string>& args)
     {
-        args.insert(args.begin(), exe.string());
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-
-        std::vector<std::string> envStrings = {
-            "HOME=" + home.path().string(),
-            "XDG_CONFIG_HOME=" + (home / "config").string(),
-            "XDG_DATA_HOME=" + (home / "data").string(),
-            "XDG_DOCUMENTS_DIR=" + (home / "Documents").string(),
-            "QUILLORY_REGISTRY_USER=" + (home / "user.reg").string(),
-            "QUILLORY_REGISTRY_MACHINE=" + (home / "machine.reg").string(),
-            "TMPDIR=" + home.path().string(),
-            "PATH=/usr/bin:/bin",
-        };
-        std::vector<char*> env;
-        for (auto& e : envStrings)
-            env.push_back(e.data());
-        env.push_back(nullptr);
-
-        const std::string outPath = (home / "stdout.txt").string();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addchdir_np(&actions, workdir.path().c_str());
-        pid_t pid = -1;
-        const int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), env.data());
-        posix_spawn_file_actions_destroy(&actions);
+        auto quote = [](const std::string& text) { return "'" + text + "'"; };
+        const fs::path h = home.path();
+        std::string command = "cd " + quote(workdir.path().string()) + " && env -i HOME=" + quote(h.string()) +
+                              " XDG_CONFIG_HOME=" + quote((h / "config").string()) +
+                              " XDG_DATA_HOME=" + quote((h / "data").string()) +
+                              " XDG_DOCUMENTS_DIR=" + quote((h / "Documents").string()) +
+                              " QUILLORY_REGISTRY_USER=" + quote((h / "user.reg").string()) +
+                              " QUILLORY_REGISTRY_MACHINE=" + quote((h / "machine.reg").string()) +
+                              " TMPDIR=" + quote(h.string()) + " PATH=/usr/bin:/bin " + quote(exe.string());
+        for (const std::string& a : args)
+            command += " " + quote(a);
+        command += " </dev/null >" + quote((h / "stdout.txt").string());
         RunResult result;
-        if (rc != 0)
-            return result;
-        int status = 0;
-        waitpid(pid, &status, 0);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        const auto bytes = testsupport::ReadFileBytes(outPath);
+        result.status = testsupport::RunCommand(command);
+        const auto bytes = testsupport::ReadFileBytes(h / "stdout.txt");
         result.out.assign(bytes.begin(), bytes.end());
         return result;
     }

@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -22,6 +21,7 @@
 #include "saveprocessors/MmsMessage.h"
 #include "tests/saveprocessors/RecordingEvents.h"
 #include "tests/support/AsfTestFile.h"
+#include "tests/support/GeneratedContent.h"
 #include "tests/support/PythonServer.h"
 #include "tests/support/TempDir.h"
 
@@ -32,11 +32,7 @@ using mms::Bytes;
 
 namespace {
 
-Bytes ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+Bytes ReadFile(const fs::path& path) { return testsupport::ReadFileBytes(path); }
 
 struct LoggedCommand {
     int command = 0;

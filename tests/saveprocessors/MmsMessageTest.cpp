@@ -119,22 +119,6 @@ TEST(MmsMessage, PayloadsHaveTheirWireLayoutByteForByte)
     EXPECT_EQ(mms::BuildCommandMessage(mms::kPing, 0, 0, 0, {}).size(), 48u);
 }
 
-TEST(MmsFraming, AnswerIsFramedByItsLengthFieldNotByAReceive)
-{
-    const Bytes answer = mmstest::ServerMessage(0x06, Bytes(20, 0xAB));
-    for (std::size_t have = 0; have < answer.size(); ++have) {
-        const auto frame = mms::FrameMessage(mms::ByteSpan(answer).first(have));
-        ASSERT_EQ(frame.status, mms::MessageFrame::Status::NeedMore) << have;
-        EXPECT_GT(frame.length, have);
-    }
-    Bytes twoMessages = answer;
-    const Bytes ping = mmstest::ServerMessage(mms::kPing);
-    twoMessages.insert(twoMessages.end(), ping.begin(), ping.end());
-    const auto frame = mms::FrameMessage(twoMessages);
-    EXPECT_EQ(frame.status, mms::MessageFrame::Status::Complete);
-    EXPECT_EQ(frame.length, answer.size());
-}
-
 TEST(MmsFraming, HostileLengthFieldsAreRefusedBeforeReading)
 {
     Bytes message = mmstest::ServerMessage(0x01);
@@ -149,28 +133,6 @@ TEST(MmsFraming, HostileLengthFieldsAreRefusedBeforeReading)
     EXPECT_EQ(mms::FrameCommandTail(mms::kCommandBufferSize - 15).status, mms::CommandTail::Status::TooLong);
     EXPECT_EQ(mms::FrameCommandTail(0xFFFFFFFF).status, mms::CommandTail::Status::TooLong);
     EXPECT_EQ(mms::FrameCommandTail(21).status, mms::CommandTail::Status::TooShort);
-}
-
-TEST(MmsFraming, PreHeaderKinds)
-{
-    const std::uint8_t header[8] = {5, 0, 0, 0, 0x02, 0x04, 0x10, 0x01};
-    auto pre = mms::ParsePreHeader(header);
-    EXPECT_EQ(pre.kind, mms::PreHeader::Kind::HeaderPacket);
-    EXPECT_EQ(pre.packetLength, 0x0110);
-    const std::uint8_t media[8] = {0, 0, 0, 0, 0x04, 0, 8, 0};
-    EXPECT_EQ(mms::ParsePreHeader(media).kind, mms::PreHeader::Kind::MediaPacket);
-    const std::uint8_t command[8] = {1, 0, 0, 0, 0xCE, 0xFA, 0x0B, 0xB0};
-    pre = mms::ParsePreHeader(command);
-    EXPECT_EQ(pre.kind, mms::PreHeader::Kind::Command);
-    EXPECT_TRUE(pre.hasSignature);
-    const std::uint8_t junk[8] = {1, 0, 0, 0, 0x07, 0xFA, 0x0B, 0xB0};
-    EXPECT_FALSE(mms::ParsePreHeader(junk).hasSignature);
-}
-
-TEST(MmsFraming, MediaRecordIsAlwaysOnePacketLongPaddedWithZeros)
-{
-    EXPECT_EQ(mms::MediaRecord(Hex("aabb"), 5), Hex("aabb000000"));
-    EXPECT_EQ(mms::MediaRecord(Hex("aabbccdd"), 2), Hex("aabb"));
 }
 
 TEST(MmsTrace, SentMessageDumpHasFieldsCharactersAndHexLines)

@@ -22,23 +22,6 @@ protected:
     testsupport::TempDir m_dir;
 };
 
-bool IsValidUtf8(std::string_view text)
-{
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
-            : (lead >> 3) == 0x1E ? 4 : 0;
-        if (length == 0 || i + length > text.size())
-            return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-                return false;
-        }
-        i += length;
-    }
-    return true;
-}
-
 } // namespace
 
 TEST_F(TargetPathTest, FileNameNeverLeavesTheFolderOrNamesAnotherLocation)
@@ -120,7 +103,7 @@ TEST_F(TargetPathTest, OverlongNameIsShortenedKeepingExtension)
     EXPECT_LE(wideName.size(), kMaxFileNameLength);
     EXPECT_GE(wideName.size(), kMaxFileNameLength - 1);
     EXPECT_TRUE(wideName.ends_with(".png"));
-    EXPECT_TRUE(IsValidUtf8(wideName));
+    EXPECT_EQ(wideName.size() % 2, 0u) << "a two-byte character was cut in two";
 
     // An overlong name that can be created, i.e. the limit is the real one.
     std::ofstream(path) << "x";
@@ -137,7 +120,7 @@ TEST_F(TargetPathTest, FolderIsJoinedWithOneSeparatorAndCanonicalised)
     EXPECT_EQ(CanonicalizePath("../a/./b/.."), "../a");
 }
 
-TEST_F(TargetPathTest, TakenNameIsNumberedBeforeTheLastDotOrAtTheEnd)
+TEST_F(TargetPathTest, TakenFileFolderOrDanglingLinkIsNumberedWithinTheLengthLimit)
 {
     EXPECT_EQ(MakeUniquePath(In("free.gif")), In("free.gif"));
     Touch("a.b.c");
@@ -147,26 +130,16 @@ TEST_F(TargetPathTest, TakenNameIsNumberedBeforeTheLastDotOrAtTheEnd)
     EXPECT_EQ(MakeUniqueTargetPath("http://h/logo.gif", Folder(), {}), In("logo2.gif"));
     Touch("readme");
     EXPECT_EQ(MakeUniquePath(In("readme")), In("readme1"));
-}
-
-TEST_F(TargetPathTest, FolderOrDanglingLinkAtTheNameCountsAsTaken)
-{
     fs::create_directory(In("dir-"));
     EXPECT_EQ(MakeUniqueTargetPath("http://h/dir/", Folder(), {}), In("dir-1"));
-
     // Creating a file through a dangling link would write where it points.
     fs::create_symlink(Folder() + "/../outside.gif", In("x.gif"));
     EXPECT_EQ(MakeUniqueTargetPath("http://h/x.gif", Folder(), {}), In("x1.gif"));
-}
-
-TEST_F(TargetPathTest, NumberedVariantOfLongNameStaysWithinLimit)
-{
-    const std::string name = std::string(251, 'n') + ".gif";
-    Touch(name);
-    const auto unique = MakeUniquePath(In(name));
-    ASSERT_TRUE(unique);
-    const std::string uniqueName = fs::path(*unique).filename().string();
-    EXPECT_EQ(uniqueName, std::string(250, 'n') + "1.gif");
+    // The number never makes a longest name longer than a name may be.
+    const std::string longest = std::string(251, 'n') + ".gif";
+    Touch(longest);
+    const auto unique = MakeUniquePath(In(longest));
+    ASSERT_EQ(unique, In(std::string(250, 'n') + "1.gif"));
     std::ofstream(*unique) << "x";
     EXPECT_TRUE(fs::exists(*unique));
 }
