@@ -51,7 +51,13 @@ try {
            "--enable-unsafe-extension-debugging"],
   });
   const cdp = await context.browser().newBrowserCDPSession();
+  // A press before the new extension's worker first ran finds no listener.
+  const workerRan = context.waitForEvent("serviceworker", {
+    predicate: (worker) => worker.url().startsWith("chrome-extension://") && worker.url().endsWith("/background.js"),
+    timeout: 30000,
+  });
   result.extensionId = (await cdp.send("Extensions.loadUnpacked", { path: extensionDir })).id;
+  await workerRan;
 
   // One window the press opened, read to its end; the first one decides.
   let settle;
