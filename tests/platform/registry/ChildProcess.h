@@ -4,6 +4,8 @@
 // capture what a process writes to stderr.
 #include <cstdio>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <grp.h>
 #include <optional>
@@ -36,15 +38,8 @@ public:
     std::string Text() const
     {
         std::fflush(stderr);
-        std::string text;
-        if (FILE* f = std::fopen(m_path.c_str(), "rb")) {
-            char buffer[4096];
-            std::size_t n;
-            while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-                text.append(buffer, n);
-            std::fclose(f);
-        }
-        return text;
+        std::ifstream in(m_path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
     void Restore()
