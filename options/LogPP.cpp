@@ -1,9 +1,9 @@
 #include "options/LogPP.h"
 
 #include "options/ContextHelp.h"
+#include "options/LogValues.h"
 #include "platform/registry/Registry.h"
 
-#include <array>
 #include <charconv>
 #include <limits>
 
@@ -11,7 +11,7 @@ namespace {
 
 // A stored path is read into, and must fit, a buffer of this many bytes
 // with its terminating zero.
-constexpr std::size_t kPathBuffer = 260;
+constexpr std::size_t kPathBuffer = kLogPathBuffer;
 
 CDialogModel::Template OptionsFrame()
 {
@@ -43,39 +43,6 @@ std::vector<DialogControl> OptionsControls()
             control.maxLength = kPathBuffer - 1;
     }
     return c;
-}
-
-// One-byte flag: read into a buffer of exactly one byte, whatever its type.
-void ReadFlag(HKEY key, const char* name, bool& value)
-{
-    std::uint8_t byte = 0;
-    DWORD size = 1;
-    if (RegQueryValueEx(key, name, nullptr, &byte, &size) == ERROR_SUCCESS && size == 1)
-        value = byte != 0;
-}
-
-// Four bytes, little-endian signed, whatever the registry type.
-void ReadInt32(HKEY key, const char* name, std::int32_t& value)
-{
-    std::array<std::uint8_t, 4> b {};
-    DWORD size = b.size();
-    if (RegQueryValueEx(key, name, nullptr, b.data(), &size) != ERROR_SUCCESS || size != b.size())
-        return;
-    const std::uint32_t u = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16
-        | std::uint32_t(b[3]) << 24;
-    value = static_cast<std::int32_t>(u);
-}
-
-std::string ReadPath(HKEY key, const char* name)
-{
-    std::array<char, kPathBuffer> buffer {};
-    DWORD type = REG_NONE;
-    DWORD size = buffer.size();
-    if (RegQueryValueEx(key, name, &type, reinterpret_cast<std::uint8_t*>(buffer.data()), &size) != ERROR_SUCCESS)
-        return {};
-    if ((type != REG_SZ && type != REG_EXPAND_SZ) || size == 0 || buffer[size - 1] != '\0')
-        return {};
-    return std::string(buffer.data());
 }
 
 } // namespace
@@ -117,10 +84,12 @@ void CLogPP::Load()
     RegKey key;
     if (key.Create(HKEY_CURRENT_USER, m_settingsKeyPath.c_str(), KEY_READ | KEY_WRITE) != ERROR_SUCCESS)
         return;
-    ReadFlag(key.get(), "OverallLog", m_overallLog);
-    m_logPath = ReadPath(key.get(), "OverallLogPath");
-    ReadInt32(key.get(), "MaxOverallLog", m_sizeLimit);
-    ReadFlag(key.get(), "PostGrabbingLog", m_postGrabLog);
+    LogValues values { m_overallLog, m_postGrabLog, m_sizeLimit, m_logPath };
+    values.Read(key.get());
+    m_overallLog = values.overallLog;
+    m_postGrabLog = values.postGrabbingLog;
+    m_sizeLimit = values.maxOverallLog;
+    m_logPath = std::move(values.overallLogPath);
 }
 
 bool CLogPP::Save() const
@@ -128,15 +97,7 @@ bool CLogPP::Save() const
     RegKey key;
     if (key.Create(HKEY_CURRENT_USER, m_settingsKeyPath.c_str(), KEY_READ | KEY_WRITE) != ERROR_SUCCESS)
         return false;
-    const std::uint8_t overall = m_overallLog ? 1 : 0;
-    const std::uint8_t postGrab = m_postGrabLog ? 1 : 0;
-    const auto u = static_cast<std::uint32_t>(m_sizeLimit);
-    const std::array<std::uint8_t, 4> limit { std::uint8_t(u), std::uint8_t(u >> 8), std::uint8_t(u >> 16),
-        std::uint8_t(u >> 24) };
-    RegSetValueEx(key.get(), "OverallLog", REG_BINARY, &overall, 1);
-    RegSetValueEx(key.get(), "PostGrabbingLog", REG_BINARY, &postGrab, 1);
-    RegSetValueEx(key.get(), "MaxOverallLog", REG_BINARY, limit.data(), limit.size());
-    (void)key.SetStringValue("OverallLogPath", m_logPath, REG_SZ);
+    LogValues { m_overallLog, m_postGrabLog, m_sizeLimit, m_logPath }.Write(key.get());
     return true;
 }
 
