@@ -65,8 +65,8 @@ constexpr const char* kBridge = R"JS(
     }
   }
   ["keydown", "keypress", "keyup", "mousedown", "mouseup", "click", "dblclick", "auxclick", "contextmenu",
-   "pointerdown", "pointerup", "wheel", "touchstart", "beforeinput", "input", "paste", "drop"].forEach(function (t) {
-    window.addEventListener(t, deaf, { capture: true, passive: false });
+   "pointerdown", "pointerup", "beforeinput", "paste", "drop"].forEach(function (t) {
+    window.addEventListener(t, deaf, true);
   });
   function veil(on) {
     var v = document.getElementById("quillory-modal");

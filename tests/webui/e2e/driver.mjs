@@ -220,7 +220,7 @@ async function disableGrab(page) {
   await page.waitForTimeout(300);
   c.during = await state();
   fs.writeFileSync(signal, "");
-  await page.waitForSelector("#quillory-modal", { state: "detached", timeout: 20000 });
+  await page.waitForSelector("#quillory-modal", { state: "detached", timeout: 60000 });
   await page.click("#count");
   await page.keyboard.press("c");
   await page.waitForTimeout(100);
@@ -229,7 +229,7 @@ async function disableGrab(page) {
 }
 
 async function disableOptions(page) {
-  await page.waitForSelector("#c210", { timeout: 20000 });
+  await page.waitForSelector("#c210", { timeout: 40000 });
   for (let i = 0; i < 200 && !fs.existsSync(signal); i++) await page.waitForTimeout(100);
   await page.keyboard.press("Escape");
   await page.waitForEvent("close", { timeout: 3000 }).catch(() => { result.checks.notClosed = true; });
