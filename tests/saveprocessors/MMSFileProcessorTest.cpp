@@ -158,7 +158,7 @@ protected:
 
 } // namespace
 
-TEST_F(MMSFileProcessorTest, TwoJobsWriteTheSourceAndSendTheSpecifiedCommandsInOneSequence)
+TEST_F(MMSFileProcessorTest, TwoJobsWriteTheSourceAndSendTheMmsCommandsInOneSequence)
 {
     StartServer({});
     // The query stays out of the path; the explicit port is not used.
