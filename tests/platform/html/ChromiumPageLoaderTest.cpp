@@ -4,7 +4,7 @@
 #include "platform/html/ChromiumPageLoader.h"
 #include "platform/html/ChromiumProcess.h"
 #include "platform/html/StaticPageLoader.h"
-#include "tests/support/PythonServer.h"
+#include "tests/support/SampleSiteServers.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -16,17 +16,9 @@
 #include <fstream>
 
 using namespace html;
-using testsupport::PythonServer;
 using testsupport::SourcePath;
 
 namespace {
-
-std::vector<std::string> SiteArgs(std::vector<std::string> extra = {})
-{
-    std::vector<std::string> args { "--root", SourcePath("sample/site").string(), "--lifetime", "600" };
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-}
 
 // The IMG elements of a tree in document order.
 void CollectImgs(const Node* n, std::vector<const Node*>& out)
@@ -55,25 +47,18 @@ class ChromiumSampleSite : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        if (!ChromiumProcess::FindBrowser())
-            return;
-        s_other = std::make_unique<PythonServer>(SourcePath("tests/servers/site_server.py"), SiteArgs());
-        s_site = std::make_unique<PythonServer>(SourcePath("tests/servers/site_server.py"),
-                                                SiteArgs({ "--define", "OTHER_ORIGIN=" + s_other->BaseUrl() }));
+        if (ChromiumProcess::FindBrowser())
+            s_servers = std::make_unique<testsupport::SampleSiteServers>();
     }
-    static void TearDownTestSuite()
-    {
-        s_site.reset();
-        s_other.reset();
-    }
+    static void TearDownTestSuite() { s_servers.reset(); }
     void SetUp() override
     {
         if (!ChromiumProcess::FindBrowser())
             GTEST_SKIP() << "Chromium is not installed (install the chromium package): browser tests skipped";
-        ASSERT_TRUE(s_site && s_other) << "the loopback servers did not start";
+        ASSERT_TRUE(s_servers) << "the loopback servers did not start";
     }
 
-    static std::string Url(const std::string& path) { return s_site->BaseUrl() + path; }
+    static std::string Url(const std::string& path) { return s_servers->Url(path); }
 
     static std::unique_ptr<Document> Rendered(const std::string& url)
     {
@@ -82,16 +67,14 @@ protected:
         return r.ok() ? r.take() : std::make_unique<Document>();
     }
 
-    static std::unique_ptr<PythonServer> s_site;
-    static std::unique_ptr<PythonServer> s_other;
+    static std::unique_ptr<testsupport::SampleSiteServers> s_servers;
 };
 
-std::unique_ptr<PythonServer> ChromiumSampleSite::s_site;
-std::unique_ptr<PythonServer> ChromiumSampleSite::s_other;
+std::unique_ptr<testsupport::SampleSiteServers> ChromiumSampleSite::s_servers;
 
 } // namespace
 
-TEST_F(ChromiumSampleSite, PicturesInsertedByScriptAreSeenOnlyInTheBrowser)
+TEST_F(ChromiumSampleSite, ScriptedPageIsReadAsTheBrowserShowsItWithinItsOrigin)
 {
     auto live = Rendered(Url("/scripted.html"));
     const auto liveSources = CompleteSources(*live);
@@ -118,11 +101,8 @@ TEST_F(ChromiumSampleSite, PicturesInsertedByScriptAreSeenOnlyInTheBrowser)
     }
     // The style block the script added is a sheet of the live page.
     EXPECT_EQ(live->styleSheets->size(), markup.document().styleSheets->size() + 1);
-}
 
-TEST_F(ChromiumSampleSite, OtherOriginFramesDropOutSameOriginFramesAreRead)
-{
-    auto live = Rendered(Url("/scripted.html"));
+    // Other-origin frames drop out, same-origin frames are read.
     ASSERT_EQ(live->frames->size(), 2u);
     const Frame& same = (*live->frames)[0];
     ASSERT_NE(same.DocumentOrNull(), nullptr);
@@ -131,16 +111,13 @@ TEST_F(ChromiumSampleSite, OtherOriginFramesDropOutSameOriginFramesAreRead)
     ASSERT_TRUE(same.frameElement);
     EXPECT_EQ(same.frameElement->src, "iframe.html");
     EXPECT_TRUE(same.frameElement->isIFrame);
-
     const Frame& other = (*live->frames)[1];
     EXPECT_EQ(other.DocumentOrNull(), nullptr);
     EXPECT_EQ(other.document.hr(), E_ACCESSDENIED);
     EXPECT_EQ(other.refusal, FrameRefusal::OtherOrigin);
-}
 
-TEST_F(ChromiumSampleSite, ElementsCarryOnlyTheAttributesTheyWereGiven)
-{
-    auto live = Rendered(Url("/scripted.html"));
+    // Elements carry only the attributes they were given: none of the
+    // browser's defaults.
     std::vector<const Node*> imgs;
     CollectImgs(live->documentElement.get(), imgs);
     ASSERT_GE(imgs.size(), 3u);
@@ -153,10 +130,8 @@ TEST_F(ChromiumSampleSite, ElementsCarryOnlyTheAttributesTheyWereGiven)
         std::sort(out.begin(), out.end());
         return out;
     };
-    // As written in the markup; no width, height or other defaults.
-    EXPECT_EQ(names(imgs[0]), (std::vector<std::string> { "alt", "src" }));
-    // As the script set them.
-    EXPECT_EQ(names(imgs[1]), (std::vector<std::string> { "alt", "class", "src" }));
+    EXPECT_EQ(names(imgs[0]), (std::vector<std::string> { "alt", "src" })); // as in the markup
+    EXPECT_EQ(names(imgs[1]), (std::vector<std::string> { "alt", "class", "src" })); // as the script set them
     EXPECT_EQ(live->documentElement->nodeName, "HTML");
 }
 

@@ -62,13 +62,10 @@ TEST(HtmlParserTree, NodeNamesAreUpperCaseTagsAndHashNames)
     EXPECT_EQ(Body(doc).childNodes[0]->nodeValue, "note");
     EXPECT_EQ(Body(doc).childNodes[1]->nodeValue, "text");
     EXPECT_FALSE(Body(doc).childNodes[1]->IsElement());
-}
-
-TEST(HtmlParserTree, ImpliedElementsExistLikeInABrowser)
-{
-    ParsedPage p = MustParse("just text");
-    EXPECT_EQ(ChildNames(*p.document->documentElement), (std::vector<std::string> { "HEAD", "BODY" }));
-    EXPECT_EQ(ChildNames(Body(*p.document)), (std::vector<std::string> { "#text" }));
+    // Implied elements exist as in a browser.
+    ParsedPage implied = MustParse("just text");
+    EXPECT_EQ(ChildNames(*implied.document->documentElement), (std::vector<std::string> { "HEAD", "BODY" }));
+    EXPECT_EQ(ChildNames(Body(*implied.document)), (std::vector<std::string> { "#text" }));
 }
 
 TEST(HtmlParserTree, AttributeNamesLowerCasedValuesDecodedAllSpecified)
@@ -208,55 +205,35 @@ TEST(HtmlParserBounds, DeepNestingIsFlattenedAndTheTreeCut)
     EXPECT_NE(p.document->notes[0].find("flattened"), std::string::npos);
 }
 
-TEST(HtmlParserBounds, MemoryBudgetEndsAParseWithAnError)
+TEST(HtmlParserBounds, MemoryAndTimeBudgetsEndAParseWithAnError)
 {
-    std::string page;
-    for (int i = 0; i < 20000; ++i)
-        page += "<span class=\"c\">text</span>";
-    ParseLimits limits;
-    limits.maxParserMemory = 256 << 10;
-    ParseResult r = HtmlParser::Parse(page, kBase, limits);
-    ASSERT_FALSE(r);
-    EXPECT_NE(r.error.find("too complex to parse"), std::string::npos) << r.error;
-}
-
-TEST(HtmlParserBounds, FormattingElementCloneBombEndsWithinTheMemoryBudget)
-{
-    // Each <div> reopens every <b> still active before it: the tree grows
-    // with the square of the tag count, out of tags the text never nests.
-    std::string page = "<body>";
-    for (int i = 0; i < 20000; ++i)
-        page += "<div><b id=" + std::to_string(i) + "></div>";
-    ParseLimits limits;
-    limits.maxParserMemory = 8 << 20;
-    ParseResult r = HtmlParser::Parse(page, kBase, limits);
-    ASSERT_FALSE(r);
-    EXPECT_NE(r.error.find("8 MiB"), std::string::npos) << r.error;
-}
-
-TEST(HtmlParserBounds, TimeBudgetEndsAParseWithAnError)
-{
-    std::string page;
-    for (int i = 0; i < 20000; ++i)
-        page += "<span>t</span>";
-    ParseLimits limits;
-    limits.maxParseTime = std::chrono::milliseconds(0);
-    ParseResult r = HtmlParser::Parse(page, kBase, limits);
-    ASSERT_FALSE(r);
-    EXPECT_NE(r.error.find("0 ms"), std::string::npos) << r.error;
+    std::string spans, bomb = "<body>";
+    for (int i = 0; i < 20000; ++i) {
+        spans += "<span class=\"c\">text</span>";
+        // Each <div> reopens every <b> still active before it: the tree grows
+        // with the square of the tag count, out of tags the text never nests.
+        bomb += "<div><b id=" + std::to_string(i) + "></div>";
+    }
+    ParseLimits small, medium, instant;
+    small.maxParserMemory = 256 << 10;
+    medium.maxParserMemory = 8 << 20;
+    instant.maxParseTime = std::chrono::milliseconds(0);
+    const std::tuple<const std::string&, ParseLimits, const char*> cases[] = {
+        { spans, small, "too complex to parse" }, { bomb, medium, "8 MiB" }, { spans, instant, "0 ms" } };
+    for (const auto& [page, limits, error] : cases) {
+        ParseResult r = HtmlParser::Parse(page, kBase, limits);
+        ASSERT_FALSE(r) << error;
+        EXPECT_NE(r.error.find(error), std::string::npos) << r.error;
+    }
 }
 
 TEST(HtmlParserBounds, DimensionsFollowTheHtmlIntegerRules)
 {
-    EXPECT_EQ(HtmlParser::ParseDimension("120"), 120);
-    EXPECT_EQ(HtmlParser::ParseDimension("  64px"), 64);
-    EXPECT_EQ(HtmlParser::ParseDimension("+7"), 7);
-    EXPECT_EQ(HtmlParser::ParseDimension("12.5"), 12);
-    EXPECT_EQ(HtmlParser::ParseDimension("99999999999999"), INT32_MAX);
-    EXPECT_FALSE(HtmlParser::ParseDimension("50%"));
-    EXPECT_FALSE(HtmlParser::ParseDimension("-3"));
-    EXPECT_FALSE(HtmlParser::ParseDimension("wide"));
-    EXPECT_FALSE(HtmlParser::ParseDimension(""));
+    for (auto [text, value] : { std::pair { "120", 120 }, { "  64px", 64 }, { "+7", 7 }, { "12.5", 12 },
+             { "99999999999999", INT32_MAX } })
+        EXPECT_EQ(HtmlParser::ParseDimension(text), value) << text;
+    for (const char* text : { "50%", "-3", "wide", "" })
+        EXPECT_FALSE(HtmlParser::ParseDimension(text)) << text;
 }
 
 TEST(NestingLimiter, OrdinaryPagesPassUnchanged)

@@ -54,7 +54,7 @@ Json BasicDoc()
 
 } // namespace
 
-TEST(SnapshotLoader, CollectionsKeepBrowserFactsAndOrder)
+TEST(SnapshotLoader, SnapshotBecomesTheModelTheStaticLoaderWouldGive)
 {
     LoadResult r = FromJson(Page(BasicDoc()));
     ASSERT_TRUE(r) << r.error();
@@ -67,8 +67,7 @@ TEST(SnapshotLoader, CollectionsKeepBrowserFactsAndOrder)
     EXPECT_EQ(*a.href, "http://127.0.0.1:8000/a.png");
     EXPECT_EQ(*a.fileSize, "1234");
     EXPECT_EQ(*a.mimeType, "PNG Image");
-    EXPECT_EQ(*a.width, 10);
-    EXPECT_EQ(*a.height, 20);
+    EXPECT_EQ(std::pair(*a.width, *a.height), std::pair(10, 20));
     // A broken picture stays incomplete; an unknown size is empty, not "-1".
     EXPECT_FALSE(*(*d.images)[1].complete);
     EXPECT_EQ(*(*d.images)[1].fileSize, "");
@@ -82,13 +81,8 @@ TEST(SnapshotLoader, CollectionsKeepBrowserFactsAndOrder)
     EXPECT_EQ(*(*d.styleSheets)[0].href, "");
     EXPECT_EQ(*(*d.styleSheets)[0].cssText, "p { color: red; }");
     EXPECT_EQ(*(*d.styleSheets)[1].href, "s.css");
-}
 
-TEST(SnapshotLoader, OtherOriginFramesAreRefusedAndReadableOnesNest)
-{
-    LoadResult r = FromJson(Page(BasicDoc()));
-    ASSERT_TRUE(r) << r.error();
-    const Document& d = r.document();
+    // Readable frames nest; other origins are refused.
     ASSERT_EQ(d.frames->size(), 2u);
     const Frame& inner = (*d.frames)[0];
     ASSERT_NE(inner.DocumentOrNull(), nullptr);
@@ -102,13 +96,9 @@ TEST(SnapshotLoader, OtherOriginFramesAreRefusedAndReadableOnesNest)
     EXPECT_EQ(other.refusal, FrameRefusal::OtherOrigin);
     ASSERT_TRUE(other.frameElement);
     EXPECT_FALSE(other.frameElement->isIFrame);
-}
 
-TEST(SnapshotLoader, TreeHasBrowserNamesAndOnlyGivenAttributes)
-{
-    LoadResult r = FromJson(Page(BasicDoc()));
-    ASSERT_TRUE(r) << r.error();
-    const Node* html = r.document().documentElement.get();
+    // Browser node names, lower-case attribute names, only the given ones.
+    const Node* html = d.documentElement.get();
     ASSERT_NE(html, nullptr);
     EXPECT_EQ(html->nodeName, "HTML");
     ASSERT_EQ(html->attributes.size(), 1u);
@@ -116,7 +106,6 @@ TEST(SnapshotLoader, TreeHasBrowserNamesAndOnlyGivenAttributes)
     ASSERT_EQ(html->childNodes.size(), 2u);
     const Node& body = *html->childNodes[1];
     EXPECT_EQ(body.nodeName, "BODY");
-    // Attribute names as HTML reports them (lower case), every one specified.
     ASSERT_EQ(body.attributes.size(), 2u);
     EXPECT_EQ(body.attributes[0].nodeName, "id");
     EXPECT_TRUE(body.attributes[0].specified);
@@ -125,15 +114,10 @@ TEST(SnapshotLoader, TreeHasBrowserNamesAndOnlyGivenAttributes)
     EXPECT_FALSE(body.childNodes[0]->IsElement());
     EXPECT_EQ(body.childNodes[1]->nodeName, "IMG");
     EXPECT_EQ(body.childNodes[2]->nodeName, "SVG");
-}
 
-TEST(SnapshotLoader, FallbackInsideARecognisedObjectIsNotASecondControl)
-{
-    LoadResult r = FromJson(Page(BasicDoc()));
-    ASSERT_TRUE(r) << r.error();
-    const auto& controls = *r.document().embeddedControls;
-    // The Flash object, the Media Player embed; not the embed inside the
+    // The Flash object and the Media Player embed; not the embed inside the
     // Flash object, not an <object> without a class id (fallback content).
+    const auto& controls = *d.embeddedControls;
     ASSERT_EQ(controls.size(), 2u);
     EXPECT_EQ(controls[0].kind, ControlKind::Flash);
     EXPECT_EQ(*controls[0].source, "m.swf");
@@ -143,12 +127,9 @@ TEST(SnapshotLoader, FallbackInsideARecognisedObjectIsNotASecondControl)
 
 TEST(SnapshotLoader, MediaTypesGetThePictureNamesTheStaticLoaderUses)
 {
-    EXPECT_EQ(SnapshotLoader::DescribeMediaType("image/gif"), "GIF Image");
-    EXPECT_EQ(SnapshotLoader::DescribeMediaType("IMAGE/JPEG; charset=x"), "JPEG Image");
-    EXPECT_EQ(SnapshotLoader::DescribeMediaType("image/vnd.microsoft.icon"), "Icon");
-    EXPECT_EQ(SnapshotLoader::DescribeMediaType("image/webp"), "WebP Image");
-    EXPECT_EQ(SnapshotLoader::DescribeMediaType("image/svg+xml"), "");
-    EXPECT_EQ(SnapshotLoader::DescribeMediaType(""), "");
+    for (auto [type, name] : { std::pair { "image/gif", "GIF Image" }, { "IMAGE/JPEG; charset=x", "JPEG Image" },
+             { "image/vnd.microsoft.icon", "Icon" }, { "image/webp", "WebP Image" }, { "image/svg+xml", "" }, { "", "" } })
+        EXPECT_EQ(SnapshotLoader::DescribeMediaType(type), name) << type;
 }
 
 TEST(SnapshotLoaderHostile, MalformedOrForeignTextIsRefusedWithAReason)
