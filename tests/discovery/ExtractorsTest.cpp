@@ -60,44 +60,44 @@ TEST(ImagesExtractor, ListsLoadedPicturesWithAttributesInOrder)
                     "</images>");
 }
 
-TEST(ImagesExtractor, SamePictureTwiceGivesTwoItems)
+TEST(ImagesExtractor, EachRunListsOnlyItsOwnPicturesDuplicatesIncluded)
 {
-    html::Document page;
-    page.images = std::vector<html::Image>{LoadedImage("a.gif"), LoadedImage("a.gif")};
+    html::Document first;
+    first.images = std::vector<html::Image>{LoadedImage("one.gif")};
+    html::Document second;
+    second.images = std::vector<html::Image>{LoadedImage("two.gif"), LoadedImage("two.gif")};
     CImagesExtractor images;
-    images.Process(page);
-    xml::Document doc;
-    ASSERT_TRUE(doc.LoadXml(images.GetXml()));
-    EXPECT_EQ(doc.DocumentElement()->ChildElements().size(), 2u);
+    EXPECT_EQ(images.GetXml(), std::string(kDecl) + "<images/>");
+    images.Process(first);
+    images.Process(second);
+    const std::string item = "<item src=\"two.gif\" href=\"two.gif\" width=\"10\" height=\"20\"/>";
+    EXPECT_EQ(images.GetXml(), std::string(kDecl) + "<images>" + item + item + "</images>");
 }
 
-TEST(ImagesExtractor, RefusedCollectionOrAllLoadingGivesEmptySection)
+TEST(Extractors, RefusedCollectionsMissingRootOrOnlyLoadingPicturesGiveEmptySections)
 {
     html::Document refused;
     refused.images = html::Read<std::vector<html::Image>>::Fail(E_FAIL);
+    refused.styleSheets = html::Read<std::vector<html::StyleSheet>>::Fail(E_FAIL);
+    refused.scripts = html::Read<std::vector<html::Script>>::Fail(E_FAIL);
     html::Document loading;
     html::Image image = LoadedImage("a.gif");
     image.complete = false;
     loading.images = std::vector<html::Image>{image};
     CImagesExtractor images;
-    images.Process(refused);
-    EXPECT_EQ(images.GetXml(), std::string(kDecl) + "<images/>");
-    images.Process(loading);
-    EXPECT_EQ(images.GetXml(), std::string(kDecl) + "<images/>");
-}
-
-TEST(ImagesExtractor, SecondRunShowsOnlyItsOwnFindings)
-{
-    html::Document first;
-    first.images = std::vector<html::Image>{LoadedImage("one.gif")};
-    html::Document second;
-    second.images = std::vector<html::Image>{LoadedImage("two.gif")};
-    CImagesExtractor images;
-    EXPECT_EQ(images.GetXml(), std::string(kDecl) + "<images/>");
-    images.Process(first);
-    images.Process(second);
-    EXPECT_EQ(images.GetXml().find("one.gif"), std::string::npos);
-    EXPECT_NE(images.GetXml().find("two.gif"), std::string::npos);
+    CCSSExtractor sheets;
+    CScriptsExtractor scripts;
+    CDomExtractor dom;
+    for (const html::Document* page : {&refused, &loading}) {
+        images.Process(*page);
+        sheets.Process(*page);
+        scripts.Process(*page);
+        dom.Process(*page);
+        EXPECT_EQ(images.GetXml(), std::string(kDecl) + "<images/>");
+        EXPECT_EQ(sheets.GetXml(), std::string(kDecl) + "<css/>");
+        EXPECT_EQ(scripts.GetXml(), std::string(kDecl) + "<scripts/>");
+        EXPECT_EQ(dom.GetXml(), std::string(kDecl) + "<HTMLDOM/>");
+    }
 }
 
 // ---- scripts and stylesheets ------------------------------------------------
@@ -147,15 +147,6 @@ TEST(CSSExtractor, EscapedCssTextReadsBackUnchanged)
     EXPECT_EQ(doc.DocumentElement()->Name(), "css");
 }
 
-TEST(CSSExtractor, RefusedCollectionGivesEmptySection)
-{
-    html::Document page;
-    page.styleSheets = html::Read<std::vector<html::StyleSheet>>::Fail(E_FAIL);
-    CCSSExtractor sheets;
-    sheets.Process(page);
-    EXPECT_EQ(sheets.GetXml(), std::string(kDecl) + "<css/>");
-}
-
 // ---- page DOM ---------------------------------------------------------------
 
 TEST(DomExtractor, CopiesElementsAndGivenAttributesOnly)
@@ -175,15 +166,6 @@ TEST(DomExtractor, CopiesElementsAndGivenAttributesOnly)
               std::string(kDecl)
                   + "<HTMLDOM><HTML lang=\"en\"><HEAD><META charset=\"utf-8\"/></HEAD>"
                     "<BODY onload=\"go()\"><IMG src=\"a.gif\" alt=\"\"/><P><B/></P></BODY></HTML></HTMLDOM>");
-}
-
-TEST(DomExtractor, RootIsAlwaysNamedHtml)
-{
-    html::Document page;
-    page.documentElement = Element("svg", {{"width", "4", true}});
-    CDomExtractor dom;
-    dom.Process(page);
-    EXPECT_EQ(dom.GetXml(), std::string(kDecl) + "<HTMLDOM><HTML width=\"4\"/></HTMLDOM>");
 }
 
 TEST(DomExtractor, AttributesXmlCannotHoldBecomeFailAttrBeforeChildren)
@@ -206,23 +188,19 @@ TEST(DomExtractor, AttributesXmlCannotHoldBecomeFailAttrBeforeChildren)
     EXPECT_EQ(doc.DocumentElement()->ChildElements().at(0).Name(), "HTML");
 }
 
-TEST(DomExtractor, ElementWithIllegalNameIsLeftOutWithItsSubtree)
+TEST(DomExtractor, RootIsAlwaysHtmlAndAnElementWithAnIllegalNameIsLeftOutWithItsSubtree)
 {
-    html::Document page;
-    page.documentElement = Element(
+    html::Document svg;
+    svg.documentElement = Element("svg", {{"width", "4", true}});
+    html::Document illegal;
+    illegal.documentElement = Element(
         "HTML", {}, Children(Element("BODY", {}, Children(Element("1X", {}, Children(Element("IMG", {{"src", "a", true}}))),
                                                           Element("O:P"), Element("DIV")))));
     CDomExtractor dom;
-    dom.Process(page);
+    dom.Process(svg);
+    EXPECT_EQ(dom.GetXml(), std::string(kDecl) + "<HTMLDOM><HTML width=\"4\"/></HTMLDOM>");
+    dom.Process(illegal);
     EXPECT_EQ(dom.GetXml(), std::string(kDecl) + "<HTMLDOM><HTML><BODY><O:P/><DIV/></BODY></HTML></HTMLDOM>");
-}
-
-TEST(DomExtractor, MissingRootGivesEmptySection)
-{
-    html::Document page;
-    CDomExtractor dom;
-    dom.Process(page);
-    EXPECT_EQ(dom.GetXml(), std::string(kDecl) + "<HTMLDOM/>");
 }
 
 TEST(DomExtractor, DeepNestingStaysReadable)
@@ -287,18 +265,15 @@ TEST_F(ObjectsExtractorTest, SubSectionsInFixedOrderWithOneItemPerControl)
                     "<mps><item src=\"mms://h/clip.asf\"/></mps></objects>");
 }
 
-TEST_F(ObjectsExtractorTest, NoControlsGiveFourEmptySubSections)
-{
-    html::Document page;
-    page.embeddedControls = std::vector<html::EmbeddedControl>{};
-    objects.Process(page);
-    EXPECT_EQ(objects.GetXml(), std::string(kDecl) + "<objects><qts/><flashes/><rps/><mps/></objects>");
-}
-
-TEST_F(ObjectsExtractorTest, MissingContainerGivesEmptyObjectsAndResetsProcessors)
+TEST_F(ObjectsExtractorTest, NoControlsGiveFourEmptySubSectionsMissingContainerNoneAndResetsProcessors)
 {
     html::Document withFlash;
     withFlash.embeddedControls = std::vector<html::EmbeddedControl>{Control(html::ControlKind::Flash, "a.swf")};
+    objects.Process(withFlash);
+    html::Document noControls;
+    noControls.embeddedControls = std::vector<html::EmbeddedControl>{};
+    objects.Process(noControls);
+    EXPECT_EQ(objects.GetXml(), std::string(kDecl) + "<objects><qts/><flashes/><rps/><mps/></objects>");
     objects.Process(withFlash);
     html::Document noContainer;
     noContainer.embeddedControls = html::Read<std::vector<html::EmbeddedControl>>::Fail(E_NOINTERFACE);

@@ -25,35 +25,60 @@ std::string FilterOne(const std::string& element)
 
 } // namespace
 
-// ---- the documented examples ----------------------------------------------
+// ---- one element inside the page's frame --------------------------------------
 
-TEST(FrameSrcFilter, RelativePictureBecomesAbsoluteWithRelsrc)
+TEST(FrameSrcFilter, EachSrcGetsTheRelativeFormsItsAddressAllows)
 {
-    EXPECT_EQ(FilterOne("<item src='img/a.gif'/>"), "<item relsrc=\"img/a.gif\" src=\"http://H/dir/img/a.gif\"/>");
-}
-
-TEST(FrameSrcFilter, SameHostAbsoluteGetsRootAndFrameRelativeForms)
-{
-    EXPECT_EQ(FilterOne("<item src='http://H/dir/pics/b.gif?x=1'/>"),
-              "<item relrootsrc=\"dir/pics/b.gif?x=1\" relsrc=\"pics/b.gif?x=1\" src=\"http://H/dir/pics/b.gif?x=1\"/>");
-}
-
-TEST(FrameSrcFilter, TargetOutsideFrameFolderNeverStepsUp)
-{
-    EXPECT_EQ(FilterOne("<item src='http://H/other/c.gif'/>"),
-              "<item relrootsrc=\"other/c.gif\" relsrc=\"other/c.gif\" src=\"http://H/other/c.gif\"/>");
-    EXPECT_EQ(FilterOne("<item src='http://H/dirx/c.gif'/>"),
-              "<item relrootsrc=\"dirx/c.gif\" relsrc=\"dirx/c.gif\" src=\"http://H/dirx/c.gif\"/>");
-}
-
-TEST(FrameSrcFilter, OtherHostOrSchemeGetsAbsoluteSrcOnly)
-{
-    EXPECT_EQ(FilterOne("<item src='http://other.example/dir/a.gif'/>"), "<item src=\"http://other.example/dir/a.gif\"/>");
-    EXPECT_EQ(FilterOne("<item src='https://H/dir/a.gif'/>"), "<item src=\"https://H/dir/a.gif\"/>");
-    EXPECT_EQ(FilterOne("<item src='//cdn.example/x.js'/>"),
-              "<item relsrc=\"//cdn.example/x.js\" src=\"http://cdn.example/x.js\"/>");
-    // Host names compare case-sensitively.
-    EXPECT_EQ(FilterOne("<item src='http://h/dir/a.gif'/>"), "<item src=\"http://h/dir/a.gif\"/>");
+    const std::string longName(250, 'a');
+    const std::string absolute = "http://other.example/" + std::string(240, 'b');
+    const std::string fits = std::string(259 - std::string("http://H/dir/").size(), 'c');
+    struct Case {
+        const char* what;
+        std::string in;
+        std::string out;
+    };
+    const std::vector<Case> cases = {
+        { "relative picture", "<item src='img/a.gif'/>", "<item relsrc=\"img/a.gif\" src=\"http://H/dir/img/a.gif\"/>" },
+        { "same host: root and frame-relative forms", "<item src='http://H/dir/pics/b.gif?x=1'/>",
+            "<item relrootsrc=\"dir/pics/b.gif?x=1\" relsrc=\"pics/b.gif?x=1\" src=\"http://H/dir/pics/b.gif?x=1\"/>" },
+        { "outside the frame's folder never steps up", "<item src='http://H/other/c.gif'/>",
+            "<item relrootsrc=\"other/c.gif\" relsrc=\"other/c.gif\" src=\"http://H/other/c.gif\"/>" },
+        { "a folder sharing the prefix is outside too", "<item src='http://H/dirx/c.gif'/>",
+            "<item relrootsrc=\"dirx/c.gif\" relsrc=\"dirx/c.gif\" src=\"http://H/dirx/c.gif\"/>" },
+        { "other host", "<item src='http://other.example/dir/a.gif'/>", "<item src=\"http://other.example/dir/a.gif\"/>" },
+        { "other scheme", "<item src='https://H/dir/a.gif'/>", "<item src=\"https://H/dir/a.gif\"/>" },
+        { "network-path reference", "<item src='//cdn.example/x.js'/>",
+            "<item relsrc=\"//cdn.example/x.js\" src=\"http://cdn.example/x.js\"/>" },
+        { "host names compare case-sensitively", "<item src='http://h/dir/a.gif'/>", "<item src=\"http://h/dir/a.gif\"/>" },
+        { "copied upper-case FRAME elements open no scope",
+            "<HTMLDOM><HTML><FRAME src='f/x.html'><IMG src='i.gif'/></FRAME></HTML></HTMLDOM>",
+            "<HTMLDOM><HTML><FRAME relsrc=\"f/x.html\" src=\"http://H/dir/f/x.html\">"
+            "<IMG relsrc=\"i.gif\" src=\"http://H/dir/i.gif\"/></FRAME></HTML></HTMLDOM>" },
+        { "added attributes stand before src, others keep their order", "<item a='1' src='http://H/dir/p.gif' b='2'/>",
+            "<item a=\"1\" relrootsrc=\"dir/p.gif\" relsrc=\"p.gif\" src=\"http://H/dir/p.gif\" b=\"2\"/>" },
+        { "empty src stays empty", "<item src=''>inline()</item>", "<item src=\"\">inline()</item>" },
+        { "the page's own relsrc cannot duplicate ours", "<IMG relsrc='evil' relrootsrc='x' src='a.gif' alt='k'/>",
+            "<IMG relrootsrc=\"x\" relsrc=\"a.gif\" src=\"http://H/dir/a.gif\" alt=\"k\"/>" },
+        { "canonical form decodes escapes and dot segments", "<i src='a%20b/./c/../%C3%A9.gif?q=%41'/>",
+            "<i relsrc=\"a%20b/./c/../%C3%A9.gif?q=%41\" src=\"http://H/dir/a b/\xC3\xA9.gif?q=A\"/>" },
+        { "fragment", "<i src='#top'/>", "<i relsrc=\"#top\" src=\"http://H/dir/index.html#top\"/>" },
+        { "query", "<i src='?page=2'/>", "<i relsrc=\"?page=2\" src=\"http://H/dir/index.html?page=2\"/>" },
+        { "escapes XML cannot carry stay escaped", "<i src='x%00y%0A%E9%FF%C3%A9.gif'/>",
+            "<i relsrc=\"x%00y%0A%E9%FF%C3%A9.gif\" src=\"http://H/dir/x%00y%0A%E9%FF\xC3\xA9.gif\"/>" },
+        { "resolution over 259 bytes stays relative", "<i src='" + longName + "'/>", "<i src=\"" + longName + "\"/>" },
+        { "canonical form over 259 bytes stays as written", "<i src='" + absolute + "'/>", "<i src=\"" + absolute + "\"/>" },
+        { "259 bytes fit", "<i src='" + fits + "'/>", "<i relsrc=\"" + fits + "\" src=\"http://H/dir/" + fits + "\"/>" },
+        { "javascript: passes without relative forms", "<i src='javascript:void(0)'/>", "<i src=\"javascript:void(0)\"/>" },
+        { "data: passes without relative forms", "<i src='data:image/gif;base64,R0lG'/>",
+            "<i src=\"data:image/gif;base64,R0lG\"/>" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string out = FilterOne(c.in);
+        EXPECT_EQ(out, c.out);
+        xml::Document doc;
+        EXPECT_TRUE(doc.LoadXml("<r>" + out + "</r>")) << "the result stays one readable document";
+    }
 }
 
 TEST(FrameSrcFilter, NestedFrameResolvesAndBecomesBaseOfItsContent)
@@ -87,13 +112,6 @@ TEST(FrameSrcFilter, FrameWithoutSrcInheritsEnclosingBase)
                                         "<frame src=\"\"><item relsrc=\"y.gif\" src=\"http://H/a/y.gif\"/></frame></frame>");
 }
 
-TEST(FrameSrcFilter, CopiedUpperCaseFrameElementsOpenNoScope)
-{
-    EXPECT_EQ(FilterOne("<HTMLDOM><HTML><FRAME src='f/x.html'><IMG src='i.gif'/></FRAME></HTML></HTMLDOM>"),
-              "<HTMLDOM><HTML><FRAME relsrc=\"f/x.html\" src=\"http://H/dir/f/x.html\">"
-              "<IMG relsrc=\"i.gif\" src=\"http://H/dir/i.gif\"/></FRAME></HTML></HTMLDOM>");
-}
-
 TEST(FrameSrcFilter, OutermostFrameAndElementsOutsideFramesPassUnchanged)
 {
     CSAXFrameSrcProcessor filter;
@@ -114,27 +132,6 @@ TEST(FrameSrcFilter, OuterFrameWithoutAddressLeavesRelativeValues)
                                       + "<frame src=\"\"><item src=\"a/./b/../c.gif\"/><item src=\"http://H/y.gif\"/></frame>");
 }
 
-// ---- attribute handling -------------------------------------------------------
-
-TEST(FrameSrcFilter, AddedAttributesStandBeforeSrcOthersKeepOrder)
-{
-    EXPECT_EQ(FilterOne("<item a='1' src='http://H/dir/p.gif' b='2'/>"),
-              "<item a=\"1\" relrootsrc=\"dir/p.gif\" relsrc=\"p.gif\" src=\"http://H/dir/p.gif\" b=\"2\"/>");
-}
-
-TEST(FrameSrcFilter, EmptySrcStaysEmpty)
-{
-    EXPECT_EQ(FilterOne("<item src=''>inline()</item>"), "<item src=\"\">inline()</item>");
-}
-
-TEST(FrameSrcFilter, PagesOwnRelsrcAttributesCannotDuplicateOurs)
-{
-    const std::string out = FilterOne("<IMG relsrc='evil' relrootsrc='x' src='a.gif' alt='k'/>");
-    EXPECT_EQ(out, "<IMG relrootsrc=\"x\" relsrc=\"a.gif\" src=\"http://H/dir/a.gif\" alt=\"k\"/>");
-    xml::Document doc;
-    EXPECT_TRUE(doc.LoadXml(std::string("<r>") + out + "</r>"));
-}
-
 TEST(FrameSrcFilter, RelsrcOmittedWhenOutcomeIsRoot)
 {
     // Same host, page at the root and target "/" itself: outcome "" (kept);
@@ -144,43 +141,6 @@ TEST(FrameSrcFilter, RelsrcOmittedWhenOutcomeIsRoot)
     EXPECT_EQ(filter.GetResult(), std::string(kOut)
                                       + "<frame src=\"http://H/a//\"><i relrootsrc=\"a//\" src=\"http://H/a//\"/>"
                                         "<i relrootsrc=\"\" relsrc=\"\" src=\"http://H/\"/></frame>");
-}
-
-// ---- canonical form -----------------------------------------------------------
-
-TEST(FrameSrcFilter, CanonicalFormDecodesEscapesAndDotSegments)
-{
-    EXPECT_EQ(FilterOne("<i src='a%20b/./c/../%C3%A9.gif?q=%41'/>"),
-              "<i relsrc=\"a%20b/./c/../%C3%A9.gif?q=%41\" src=\"http://H/dir/a b/\xC3\xA9.gif?q=A\"/>");
-    EXPECT_EQ(FilterOne("<i src='#top'/>"), "<i relsrc=\"#top\" src=\"http://H/dir/index.html#top\"/>");
-    EXPECT_EQ(FilterOne("<i src='?page=2'/>"), "<i relsrc=\"?page=2\" src=\"http://H/dir/index.html?page=2\"/>");
-}
-
-TEST(FrameSrcFilter, EscapesXmlCannotCarryStayEscaped)
-{
-    const std::string out = FilterOne("<i src='x%00y%0A%E9%FF%C3%A9.gif'/>");
-    EXPECT_EQ(out, "<i relsrc=\"x%00y%0A%E9%FF%C3%A9.gif\" src=\"http://H/dir/x%00y%0A%E9%FF\xC3\xA9.gif\"/>");
-    xml::Document doc;
-    EXPECT_TRUE(doc.LoadXml(out));
-}
-
-TEST(FrameSrcFilter, LengthLimitKeepsEarlierValue)
-{
-    const std::string base = "http://H/dir/index.html";
-    // Resolution longer than 259 bytes: the value stays relative, no relsrc.
-    const std::string longName(250, 'a');
-    EXPECT_EQ(FilterOne("<i src='" + longName + "'/>"), "<i src=\"" + longName + "\"/>");
-    // Resolution fits but canonical form too: stays as written when absolute.
-    const std::string absolute = "http://other.example/" + std::string(240, 'b');
-    EXPECT_EQ(FilterOne("<i src='" + absolute + "'/>"), "<i src=\"" + absolute + "\"/>");
-    const std::string fits = std::string(259 - std::string("http://H/dir/").size(), 'c');
-    EXPECT_EQ(FilterOne("<i src='" + fits + "'/>"), "<i relsrc=\"" + fits + "\" src=\"http://H/dir/" + fits + "\"/>");
-}
-
-TEST(FrameSrcFilter, NonHierarchicalAddressesPassWithoutRelativeForms)
-{
-    EXPECT_EQ(FilterOne("<i src='javascript:void(0)'/>"), "<i src=\"javascript:void(0)\"/>");
-    EXPECT_EQ(FilterOne("<i src='data:image/gif;base64,R0lG'/>"), "<i src=\"data:image/gif;base64,R0lG\"/>");
 }
 
 // ---- file addresses -----------------------------------------------------------

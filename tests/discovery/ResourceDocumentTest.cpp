@@ -113,15 +113,6 @@ TEST(ResourceDocument, FailingMediaControlEndsTheRunWithItsError)
     EXPECT_NE(result.error.find("{22D6F311-B0F6-11D0-94AB-0080C74C7E95}"), std::string::npos);
 }
 
-TEST(ResourceDocument, FailingRealPlayerReadDoesNotEndTheRun)
-{
-    auto page = SamplePage();
-    page->embeddedControls = std::vector<html::EmbeddedControl>{FailingControl(html::ControlKind::RealPlayer, E_FAIL)};
-    ResourceDocumentResult result = BuildResourceDocument(*page);
-    ASSERT_TRUE(result.ok());
-    EXPECT_NE(result.text.find("<rps><item src=\"\"/></rps>"), std::string::npos);
-}
-
 TEST(ResourceDocument, HostilePageTextStaysOneReadableDocument)
 {
     auto page = EmptyPage("http://H/\x01x");  // an address XML cannot carry

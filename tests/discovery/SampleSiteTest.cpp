@@ -3,8 +3,7 @@
 #include "discovery/ResourceDocument.h"
 #include "platform/html/StaticPageLoader.h"
 #include "platform/xml/Document.h"
-#include "tests/support/PythonServer.h"
-#include "tests/support/TempDir.h"
+#include "tests/support/SampleSiteServers.h"
 
 #include <gtest/gtest.h>
 
@@ -13,17 +12,8 @@
 #include <vector>
 
 using namespace QVXMLInfoExtractors;
-using testsupport::PythonServer;
-using testsupport::SourcePath;
 
 namespace {
-
-std::vector<std::string> SiteArgs(std::vector<std::string> extra = {})
-{
-    std::vector<std::string> args{"--root", SourcePath("sample/site").string(), "--lifetime", "300"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-}
 
 std::vector<xml::Element> ChildrenNamed(const xml::Element& parent, const std::string& name)
 {
@@ -56,10 +46,8 @@ class SampleSiteDiscovery : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        const auto script = SourcePath("tests/servers/site_server.py");
-        s_other = std::make_unique<PythonServer>(script, SiteArgs());
-        s_site = std::make_unique<PythonServer>(script, SiteArgs({"--define", "OTHER_ORIGIN=" + s_other->BaseUrl()}));
-        html::LoadResult loaded = html::StaticPageLoader::Load(s_site->BaseUrl() + "/index.html");
+        s_servers = std::make_unique<testsupport::SampleSiteServers>();
+        html::LoadResult loaded = html::StaticPageLoader::Load(s_servers->Url("/index.html"));
         ASSERT_TRUE(loaded.ok()) << loaded.error();
         s_page = loaded.take();
         ResourceDocumentResult result = BuildResourceDocument(*s_page);
@@ -70,22 +58,19 @@ protected:
     static void TearDownTestSuite()
     {
         s_page.reset();
-        s_site.reset();
-        s_other.reset();
+        s_servers.reset();
     }
     void SetUp() override { ASSERT_TRUE(s_page) << "the sample site did not load"; }
 
-    static std::string Url(const std::string& path) { return s_site->BaseUrl() + path; }
+    static std::string Url(const std::string& path) { return s_servers->Url(path); }
 
-    static std::unique_ptr<PythonServer> s_site;
-    static std::unique_ptr<PythonServer> s_other;
+    static std::unique_ptr<testsupport::SampleSiteServers> s_servers;
     static std::unique_ptr<html::Document> s_page;
     static std::string s_text;
     static std::string s_filtered;
 };
 
-std::unique_ptr<PythonServer> SampleSiteDiscovery::s_site;
-std::unique_ptr<PythonServer> SampleSiteDiscovery::s_other;
+std::unique_ptr<testsupport::SampleSiteServers> SampleSiteDiscovery::s_servers;
 std::unique_ptr<html::Document> SampleSiteDiscovery::s_page;
 std::string SampleSiteDiscovery::s_text;
 std::string SampleSiteDiscovery::s_filtered;
@@ -156,7 +141,7 @@ TEST_F(SampleSiteDiscovery, FilterLeavesNoRelativeSrcInsideFrames)
             continue;
         EXPECT_TRUE(src.rfind("http://127.0.0.1:", 0) == 0) << e.Xml();
         // Same origin means same host and scheme here: both forms present.
-        if (src.rfind(s_site->BaseUrl(), 0) == 0 || src.rfind(s_other->BaseUrl(), 0) == 0) {
+        if (src.rfind(s_servers->site.BaseUrl(), 0) == 0 || src.rfind(s_servers->other.BaseUrl(), 0) == 0) {
             EXPECT_TRUE(e.GetAttribute("relsrc") || e.GetAttribute("relrootsrc")) << e.Xml();
         }
     }

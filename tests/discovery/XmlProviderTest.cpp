@@ -16,12 +16,15 @@ public:
 
 } // namespace
 
-TEST(XmlProvider, FreshSectionIsDeclarationAndEmptyRoot)
+TEST(XmlProvider, FreshOrReinitialisedSectionIsDeclarationAndEmptyRoot)
 {
     Section section("images");
     EXPECT_EQ(section.GetXml(), "<?xml version='1.0'?><images/>");
     ASSERT_TRUE(section.GetRoot());
     EXPECT_EQ(section.GetRoot()->Name(), "images");
+    ASSERT_TRUE(section.CreateElement("item", true));
+    section.InitDocument();
+    EXPECT_EQ(section.GetXml(), "<?xml version='1.0'?><images/>");
 }
 
 TEST(XmlProvider, CreateElementAppendsOnlyWhenAsked)
@@ -46,15 +49,6 @@ TEST(XmlProvider, ImportXmlCopiesRootOrAddsNothing)
     for (const char* broken : {"", "<images>", "not xml", "<a/><b/>"})
         EXPECT_FALSE(section.ImportXml(broken)) << broken;
     EXPECT_EQ(section.GetXml(), "<?xml version='1.0'?><frame><images><item src=\"a&amp;b\"/></images></frame>");
-}
-
-TEST(XmlProvider, InitDocumentDropsEarlierContent)
-{
-    Section section("css");
-    auto item = section.CreateElement("item", true);
-    ASSERT_TRUE(item);
-    section.InitDocument();
-    EXPECT_EQ(section.GetXml(), "<?xml version='1.0'?><css/>");
 }
 
 TEST(XmlProvider, IllegalRootNameGivesSectionWithoutRoot)
