@@ -2,13 +2,14 @@
 #include "dialog/Templates.h"
 #include "platform/xml/Document.h"
 #include "tests/dialog/DialogPages.h"
-#include "tests/dialog/HtmlScan.h"
+#include "tests/support/HtmlScan.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 
 using namespace dialogtest;
+using namespace testsupport;
 
 namespace {
 
@@ -42,70 +43,46 @@ dialog::StylesheetSource WithList(std::optional<std::string> list)
 
 // ---- options and pictures in the intermediate document ---------------------
 
-TEST(DialogPageBuilder, OptionsThatAreOffLeaveOnlyTheRootFolder)
-{
-    auto page = GalleryPage();
-    dialog::DialogOptions none;
-    none.rootFolder = "/tmp/x";
-    auto built = dialog::DialogPageBuilder().Build(*page, none, TestPictures());
-    xml::Document doc;
-    auto options = OptionsOf(doc, built);
-    ASSERT_TRUE(options);
-    EXPECT_EQ(ChildNames(*options), std::vector<std::string>({ "rootfolder" }));
-    EXPECT_EQ(options->ChildElements()[0].Text(), "/tmp/x");
-}
-
-TEST(DialogPageBuilder, OptionElementsKeepFixedNamesAndOrder)
-{
-    auto page = GalleryPage();
-    auto built = dialog::DialogPageBuilder().Build(*page, AllOptions(), TestPictures());
-    xml::Document doc;
-    auto options = OptionsOf(doc, built);
-    ASSERT_TRUE(options);
-    EXPECT_EQ(ChildNames(*options),
-              std::vector<std::string>({ "rootfolder", "grabflash", "grabqt", "grabrp", "grabmp", "grabpictures",
-                                         "autoclose", "selectall", "grabcss", "grabscript" }));
-}
-
-TEST(DialogPageBuilder, PictureOptionIsNamedGrabpicturesAndSingleOptionsStandAlone)
+TEST(DialogPageBuilder, OptionsOnAreListedUnderTheirOwnFixedNamesInFixedOrderAfterTheRootFolder)
 {
     auto page = GalleryPage();
     struct Case {
-        bool dialog::DialogOptions::*flag;
-        const char* name;
-    } cases[] = {
-        { &dialog::DialogOptions::grabPictures, "grabpictures" },
-        { &dialog::DialogOptions::grabQT, "grabqt" },
-        { &dialog::DialogOptions::grabRP, "grabrp" },
-        { &dialog::DialogOptions::grabMP, "grabmp" },
-        { &dialog::DialogOptions::grabScript, "grabscript" },
+        const char* what;
+        dialog::DialogOptions options;
+        std::vector<std::string> names;
     };
+    std::vector<Case> cases = {
+        { "all on", AllOptions(""), { "rootfolder", "grabflash", "grabqt", "grabrp", "grabmp", "grabpictures",
+                                        "autoclose", "selectall", "grabcss", "grabscript" } },
+        { "all off", {}, { "rootfolder" } },
+    };
+    for (auto [flag, name] : { std::pair { &dialog::DialogOptions::grabPictures, "grabpictures" },
+             std::pair { &dialog::DialogOptions::grabQT, "grabqt" }, std::pair { &dialog::DialogOptions::grabRP, "grabrp" },
+             std::pair { &dialog::DialogOptions::grabMP, "grabmp" },
+             std::pair { &dialog::DialogOptions::grabScript, "grabscript" } }) {
+        dialog::DialogOptions one;
+        one.*flag = true;
+        cases.push_back({ name, one, { "rootfolder", name } });
+    }
     for (const auto& c : cases) {
-        dialog::DialogOptions o;
-        o.*(c.flag) = true;
-        auto built = dialog::DialogPageBuilder().Build(*page, o, TestPictures());
+        SCOPED_TRACE(c.what);
+        auto built = dialog::DialogPageBuilder().Build(*page, c.options, TestPictures());
         xml::Document doc;
         auto options = OptionsOf(doc, built);
-        ASSERT_TRUE(options) << c.name;
-        EXPECT_EQ(ChildNames(*options), std::vector<std::string>({ "rootfolder", c.name }));
+        ASSERT_TRUE(options);
+        EXPECT_EQ(ChildNames(*options), c.names);
+        EXPECT_EQ(options->ChildElements()[0].Text(), "") << "an empty root folder stays empty";
+        // The body's folder field is there, empty, for the user to fill.
+        auto inputs = WithClass(ScanHtml(built.body), "qx-root");
+        ASSERT_EQ(inputs.size(), 1u);
+        EXPECT_EQ(inputs[0].Attr("value") ? *inputs[0].Attr("value") : "<none>", "");
     }
-}
-
-TEST(DialogPageBuilder, EmptyRootFolderGivesEmptyRootfolderElement)
-{
-    auto page = GalleryPage();
-    auto built = dialog::DialogPageBuilder().Build(*page, AllOptions(""), TestPictures());
+    dialog::DialogOptions folder;
+    folder.rootFolder = "/tmp/x";
     xml::Document doc;
-    auto options = OptionsOf(doc, built);
+    auto options = OptionsOf(doc, dialog::DialogPageBuilder().Build(*page, folder, TestPictures()));
     ASSERT_TRUE(options);
-    ASSERT_FALSE(options->ChildElements().empty());
-    EXPECT_EQ(options->ChildElements()[0].Name(), "rootfolder");
-    EXPECT_EQ(options->ChildElements()[0].Text(), "");
-    // The body's folder field is there, empty, for the user to fill.
-    auto inputs = WithClass(ScanHtml(built.body), "qx-root");
-    ASSERT_EQ(inputs.size(), 1u);
-    ASSERT_TRUE(inputs[0].Attr("value"));
-    EXPECT_EQ(*inputs[0].Attr("value"), "");
+    EXPECT_EQ(options->ChildElements()[0].Text(), "/tmp/x");
 }
 
 TEST(DialogPageBuilder, PicturesAndOptionsFollowTheFrameContentInOrder)
@@ -171,30 +148,22 @@ TEST(DialogPageBuilder, ListStylesheetThatFailsLeavesRawDocumentAndAddsToACopy)
     }
 }
 
-TEST(DialogPageBuilder, ListOutputThatIsNoXmlGivesNoBody)
-{
-    auto page = GalleryPage();
-    auto built = dialog::DialogPageBuilder(WithList(std::string(
-                     "<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
-                     "<xsl:output method='text'/><xsl:template match='/'>not &lt;xml</xsl:template></xsl:stylesheet>")))
-                     .Build(*page, AllOptions(), TestPictures());
-    EXPECT_TRUE(built.listApplied);
-    EXPECT_TRUE(built.body.empty());
-}
-
-TEST(DialogPageBuilder, PageStylesheetMissingOrBrokenGivesNoBody)
+TEST(DialogPageBuilder, BrokenPageStylesheetListOutputOrControlReadGivesNoBody)
 {
     auto page = GalleryPage();
     auto source = dialog::StylesheetSource::Stored();
     source.page = [] { return std::optional<std::string>(); };
-    EXPECT_TRUE(dialog::DialogPageBuilder(source).Build(*page, AllOptions(), TestPictures()).body.empty());
+    EXPECT_TRUE(dialog::DialogPageBuilder(source).Build(*page, AllOptions(), TestPictures()).body.empty()) << "missing";
     source.page = [] { return std::optional<std::string>("<xsl:stylesheet"); };
-    EXPECT_TRUE(dialog::DialogPageBuilder(source).Build(*page, AllOptions(), TestPictures()).body.empty());
-}
+    EXPECT_TRUE(dialog::DialogPageBuilder(source).Build(*page, AllOptions(), TestPictures()).body.empty()) << "broken";
 
-TEST(DialogPageBuilder, FailingControlReadEndsWithoutBody)
-{
-    auto page = GalleryPage();
+    auto textList = dialog::DialogPageBuilder(WithList(std::string(
+                        "<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
+                        "<xsl:output method='text'/><xsl:template match='/'>not &lt;xml</xsl:template></xsl:stylesheet>")))
+                        .Build(*page, AllOptions(), TestPictures());
+    EXPECT_TRUE(textList.listApplied);
+    EXPECT_TRUE(textList.body.empty()) << "list output that is no XML";
+
     html::EmbeddedControl broken;
     broken.kind = html::ControlKind::Flash;
     broken.source = html::Read<std::string>::Fail(E_UNEXPECTED);
@@ -205,17 +174,6 @@ TEST(DialogPageBuilder, FailingControlReadEndsWithoutBody)
 }
 
 // ---- the body -----------------------------------------------------------------
-
-TEST(DialogPageBuilder, TwoBuildsOfAnUnchangedPageGiveTheSameBody)
-{
-    auto page = GalleryPage();
-    dialog::DialogPageBuilder builder;
-    auto first = builder.Build(*page, AllOptions(), TestPictures());
-    auto second = builder.Build(*page, AllOptions(), TestPictures());
-    ASSERT_FALSE(first.body.empty());
-    EXPECT_EQ(first.body, second.body);
-    KeepArtifact("gallery-body.html", first.body);
-}
 
 TEST(DialogPageBuilder, PageWithoutResourcesStillGivesADialog)
 {
@@ -229,10 +187,13 @@ TEST(DialogPageBuilder, PageWithoutResourcesStillGivesADialog)
     EXPECT_EQ(WithClass(all, "qx-primary").size(), 1u);
 }
 
-TEST(DialogPageBuilder, EveryResourceIsListedOnceUnderItsKindWithItsAbsoluteAddress)
+TEST(DialogPageBuilder, EveryResourceIsListedOnceUnderItsKindWithItsAbsoluteAddressTheSameEachBuild)
 {
     auto page = GalleryPage();
-    auto built = dialog::DialogPageBuilder().Build(*page, AllOptions(), TestPictures());
+    dialog::DialogPageBuilder builder;
+    auto built = builder.Build(*page, AllOptions(), TestPictures());
+    EXPECT_EQ(builder.Build(*page, AllOptions(), TestPictures()).body, built.body);
+    KeepArtifact("gallery-body.html", built.body);
     auto all = ScanHtml(built.body);
     std::map<std::string, std::vector<std::string>> byKind;
     for (const auto& row : WithClass(all, "qx-item"))

@@ -39,26 +39,18 @@ protected:
 
 } // namespace
 
-TEST_F(LanguageFileTest, WritesByteOrderMarkAndUtf16WithoutTerminator)
+TEST_F(LanguageFileTest, WritesByteOrderMarkAndUtf16WithoutTerminatorReplacingTheWholeFile)
 {
     const auto where = File().Write(u"<a>\u00E9\U0001F600</a>");
     ASSERT_TRUE(where);
     EXPECT_EQ(*where, (user / "lang.xml").string());
     const std::string expected("\xFF\xFE<\0a\0>\0\xE9\0\x3D\xD8\x00\xDE<\0/\0a\0>\0", 2 + 2 * 10);
     EXPECT_EQ(Bytes(user / "lang.xml"), expected);
-}
-
-TEST_F(LanguageFileTest, EmptyTextLeavesTwoByteFile)
-{
-    ASSERT_TRUE(File().Write(u""));
-    EXPECT_EQ(Bytes(user / "lang.xml"), std::string("\xFF\xFE"));
-}
-
-TEST_F(LanguageFileTest, RewriteReplacesTheWholeFile)
-{
-    ASSERT_TRUE(File().Write(u"<long-element-name/>"));
+    // A rewrite replaces the whole file; an empty text leaves the mark alone.
     ASSERT_TRUE(File().Write(u"<a/>"));
     EXPECT_EQ(Bytes(user / "lang.xml").size(), 2u + 2 * 4);
+    ASSERT_TRUE(File().Write(u""));
+    EXPECT_EQ(Bytes(user / "lang.xml"), std::string("\xFF\xFE"));
 }
 
 TEST_F(LanguageFileTest, MissingUserFolderFallsBackToModuleFolderAndIsNotCreated)
@@ -77,6 +69,9 @@ TEST_F(LanguageFileTest, NeitherFolderUsableWritesNothing)
     fs::remove_all(module);
     EXPECT_FALSE(File().Write(u"<a/>"));
     EXPECT_FALSE(fs::exists(module));
+    dialog::LanguageFile unknown("", "");
+    EXPECT_FALSE(unknown.Read());
+    EXPECT_FALSE(unknown.Write(u"<a/>"));
     // A FIFO in the way must not hang the dialog, nor a folder named like the file.
     fs::create_directories(user);
     fs::create_directories(module / "lang.xml");
@@ -84,16 +79,7 @@ TEST_F(LanguageFileTest, NeitherFolderUsableWritesNothing)
     EXPECT_FALSE(File().Write(u"<a/>"));
 }
 
-TEST_F(LanguageFileTest, ModuleFolderFileWinsOverUserFile)
-{
-    Put(module / "lang.xml", "<lang from='module'/>");
-    ASSERT_TRUE(File().Write(u"<lang from='user'/>"));
-    auto text = File().Read();
-    ASSERT_TRUE(text);
-    EXPECT_NE(text->find("module"), std::string::npos);
-}
-
-TEST_F(LanguageFileTest, UserFileIsReadWhenModuleHasNoneOrAnUnloadableOne)
+TEST_F(LanguageFileTest, ModuleFileWinsWhenLoadableElseTheUserFileIsRead)
 {
     ASSERT_TRUE(File().Write(u"<lang><text id='save'>Sichern</text></lang>"));
     auto text = File().Read();
@@ -103,6 +89,11 @@ TEST_F(LanguageFileTest, UserFileIsReadWhenModuleHasNoneOrAnUnloadableOne)
     text = File().Read();
     ASSERT_TRUE(text);
     EXPECT_NE(text->find("Sichern"), std::string::npos);
+    Put(module / "lang.xml", "<lang from='module'/>");
+    text = File().Read();
+    ASSERT_TRUE(text);
+    EXPECT_NE(text->find("module"), std::string::npos) << "a loadable module file wins";
+    fs::remove(module / "lang.xml");
     fs::remove(user / "lang.xml");
     EXPECT_FALSE(File().Read());
 }
@@ -125,9 +116,3 @@ TEST_F(LanguageFileTest, TextThatIsNoXmlIsWrittenButNotRead)
     EXPECT_FALSE(File().Read());
 }
 
-TEST_F(LanguageFileTest, UnknownFoldersAreSkipped)
-{
-    dialog::LanguageFile none("", "");
-    EXPECT_FALSE(none.Read());
-    EXPECT_FALSE(none.Write(u"<a/>"));
-}

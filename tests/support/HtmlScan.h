@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace dialogtest {
+namespace testsupport {
 
 struct ScannedElement {
     std::string tag;
@@ -83,4 +83,4 @@ inline std::vector<ScannedElement> WithClass(const std::vector<ScannedElement>& 
     return out;
 }
 
-} // namespace dialogtest
+} // namespace testsupport
