@@ -20,50 +20,6 @@ std::shared_ptr<const html::Document> CHtmlDocumentObject::ModelOf(IUnknown* obj
     return model->Model();
 }
 
-HRESULT CHtmlDocumentObject::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IHTMLDocument2)
-        *ppv = static_cast<IHTMLDocument2*>(this);
-    else if (riid == IID_IHtmlDocumentModel)
-        *ppv = static_cast<IHtmlDocumentModel*>(this);
-    else {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-ULONG CHtmlDocumentObject::AddRef()
-{
-    return m_refs.fetch_add(1, std::memory_order_relaxed) + 1;
-}
-
-ULONG CHtmlDocumentObject::Release()
-{
-    ULONG n = m_refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
-    if (n == 0)
-        delete this;
-    return n;
-}
-
-HRESULT CHtmlDocumentObject::GetTypeInfoCount(UINT* pctinfo)
-{
-    if (!pctinfo)
-        return E_POINTER;
-    *pctinfo = 0;
-    return S_OK;
-}
-
-HRESULT CHtmlDocumentObject::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo)
-{
-    if (ppTInfo)
-        *ppTInfo = nullptr;
-    return DISP_E_BADINDEX;
-}
-
 HRESULT CHtmlDocumentObject::GetIDsOfNames(REFIID, OLECHAR** rgszNames, UINT cNames, LCID, DISPID* rgDispId)
 {
     if (!rgszNames || !rgDispId)

@@ -7,10 +7,10 @@
 //
 // Thread: any; one object per document, used by one thread at a time.
 #include "grabber/BrowserInterfaces.h"
+#include "platform/com/ComObject.h"
 #include "platform/com/ComPtr.h"
 #include "platform/html/HtmlDocument.h"
 
-#include <atomic>
 #include <memory>
 
 // {F6878CF2-988A-485C-B967-673CEC8E6DA5}: the model behind a document
@@ -29,19 +29,13 @@ protected:
 // Dispatch identifier of IHTMLDocument2's URL property.
 inline constexpr DISPID DISPID_IHTMLDOCUMENT2_URL = 1025;
 
-class CHtmlDocumentObject final : public IHTMLDocument2, public IHtmlDocumentModel {
+class CHtmlDocumentObject final : public DispatchObject<IHTMLDocument2, IHtmlDocumentModel> {
 public:
     // A new object over `model` (which must not be null).
     static ComPtr<IHTMLDocument2> Create(std::shared_ptr<const html::Document> model);
     // The model behind any object this system made; null for anything else.
     static std::shared_ptr<const html::Document> ModelOf(IUnknown* object);
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-
-    HRESULT GetTypeInfoCount(UINT* pctinfo) override;
-    HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
     // Knows "URL" (any letter case).
     HRESULT GetIDsOfNames(REFIID riid, OLECHAR** rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
     HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
@@ -54,8 +48,7 @@ public:
 
 private:
     explicit CHtmlDocumentObject(std::shared_ptr<const html::Document> model) : m_model(std::move(model)) { }
-    ~CHtmlDocumentObject() = default;
+    ~CHtmlDocumentObject() override = default;
 
-    std::atomic<ULONG> m_refs { 1 };
     std::shared_ptr<const html::Document> m_model;
 };

@@ -1,7 +1,8 @@
 #pragma once
 // The four log settings under the settings key: "OverallLog" (1 byte),
 // "OverallLogPath" (REG_SZ, at most 259 bytes), "MaxOverallLog" (4 bytes,
-// little-endian signed) and "PostGrabbingLog" (1 byte). Only the options
+// little-endian signed) and "PostGrabbingLog" (1 byte), in the stored forms
+// of options/LogValues.h, which the options page shares. Only the options
 // page and the `quillory settings` command read or write them.
 //
 // Thread: any; each instance is used by one thread at a time.

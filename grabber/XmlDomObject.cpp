@@ -26,47 +26,6 @@ ComPtr<IDispatch> CXmlDomObject::Create()
     return ComPtr<IDispatch>::Attach(new CXmlDomObject());
 }
 
-HRESULT CXmlDomObject::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (riid != IID_IUnknown && riid != IID_IDispatch) {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    *ppv = static_cast<IDispatch*>(this);
-    AddRef();
-    return S_OK;
-}
-
-ULONG CXmlDomObject::AddRef()
-{
-    return m_refs.fetch_add(1, std::memory_order_relaxed) + 1;
-}
-
-ULONG CXmlDomObject::Release()
-{
-    ULONG n = m_refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
-    if (n == 0)
-        delete this;
-    return n;
-}
-
-HRESULT CXmlDomObject::GetTypeInfoCount(UINT* pctinfo)
-{
-    if (!pctinfo)
-        return E_POINTER;
-    *pctinfo = 0;
-    return S_OK;
-}
-
-HRESULT CXmlDomObject::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo)
-{
-    if (ppTInfo)
-        *ppTInfo = nullptr;
-    return DISP_E_BADINDEX;
-}
-
 HRESULT CXmlDomObject::GetIDsOfNames(REFIID, OLECHAR** rgszNames, UINT cNames, LCID, DISPID* rgDispId)
 {
     if (!rgszNames || !rgDispId)

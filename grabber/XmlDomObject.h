@@ -5,12 +5,11 @@
 // the async flag (loading is always synchronous; the flag is only kept).
 //
 // Thread: the thread that uses it; no object is shared between threads.
+#include "platform/com/ComObject.h"
 #include "platform/com/ComPtr.h"
 #include "platform/xml/Document.h"
 
-#include <atomic>
-
-class CXmlDomObject final : public IDispatch {
+class CXmlDomObject final : public DispatchObject<IDispatch> {
 public:
     // Dispatch identifiers of the DOM members offered.
     static constexpr DISPID kDispLoadXml = 1;
@@ -20,11 +19,6 @@ public:
     // A new, empty document.
     static ComPtr<IDispatch> Create();
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-    HRESULT GetTypeInfoCount(UINT* pctinfo) override;
-    HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
     HRESULT GetIDsOfNames(REFIID riid, OLECHAR** rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
     HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
         VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
@@ -33,9 +27,8 @@ public:
 
 private:
     CXmlDomObject() = default;
-    ~CXmlDomObject() = default;
+    ~CXmlDomObject() override = default;
 
-    std::atomic<ULONG> m_refs { 1 };
     xml::Document m_doc;
     bool m_async = true;
 };
