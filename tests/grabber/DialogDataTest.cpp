@@ -5,7 +5,7 @@
 
 #include "grabber/ResourceAddress.h"
 
-#include <gumbo.h>
+#include "tests/support/HtmlScan.h"
 
 #include <climits>
 #include <fstream>
@@ -44,19 +44,9 @@ std::shared_ptr<html::Document> PictureModel()
 std::vector<std::string> AttributeValues(const std::string& html, const char* attr)
 {
     std::vector<std::string> out;
-    GumboOutput* output = gumbo_parse(html.c_str());
-    std::vector<const GumboNode*> stack { output->root };
-    while (!stack.empty()) {
-        const GumboNode* node = stack.back();
-        stack.pop_back();
-        if (node->type != GUMBO_NODE_ELEMENT)
-            continue;
-        if (const GumboAttribute* a = gumbo_get_attribute(&node->v.element.attributes, attr))
-            out.emplace_back(a->value);
-        for (unsigned i = node->v.element.children.length; i-- > 0;)
-            stack.push_back(static_cast<const GumboNode*>(node->v.element.children.data[i]));
-    }
-    gumbo_destroy_output(&kGumboDefaultOptions, output);
+    for (const auto& e : testsupport::ScanHtml(html))
+        if (const std::string* v = e.Attr(attr))
+            out.push_back(*v);
     return out;
 }
 
@@ -218,6 +208,8 @@ TEST_F(DialogData, FolderFieldCarriesTheRootFolderEscapedEmptyOrChangedInTheDial
 }
 
 // ---- the language file ------------------------------------------------------------
+// (Which folder's file wins, and the fallback to the module folder, are
+// LanguageFile's own and checked in tests/dialog.)
 
 TEST_F(DialogData, LanguageFileWrittenPerUserAndReadBackAsXmlText)
 {
@@ -235,43 +227,16 @@ TEST_F(DialogData, LanguageFileWrittenPerUserAndReadBackAsXmlText)
     ASSERT_GE(bytes.size(), 4u);
     EXPECT_EQ(bytes.substr(0, 4), std::string("\xFF\xFE<\0", 4));
     EXPECT_FALSE(fs::exists(ModuleDir() / "lang.xml"));
-}
 
-TEST_F(DialogData, EmptyTextLeavesOnlyTheByteOrderMarkAndOtherIndexesTouchNoFile)
-{
-    fs::create_directories(UserFolder());
-    auto object = NewObject();
+    // Other indexes touch no file; a null text leaves only the mark.
     InDialog(object, [&] {
-        Bstr text(u"<lang/>");
+        Bstr text(u"<other/>");
         EXPECT_EQ(object->SetData(1, text.get()), S_OK);
         EXPECT_EQ(object->SetData(-1, text.get()), S_OK);
-        EXPECT_FALSE(fs::exists(UserFolder() / "lang.xml"));
-        EXPECT_FALSE(fs::exists(ModuleDir() / "lang.xml"));
-        Bstr empty(u"");
-        EXPECT_EQ(object->SetData(0, empty.get()), S_OK);
+        EXPECT_EQ(Data(object.get(), 4), "<lang>\n<text id=\"save\">Speichern</text></lang>");
         EXPECT_EQ(object->SetData(0, nullptr), S_OK);
     });
     EXPECT_EQ(Bytes(UserFolder() / "lang.xml"), std::string("\xFF\xFE"));
+    EXPECT_FALSE(fs::exists(ModuleDir() / "lang.xml"));
 }
 
-TEST_F(DialogData, ModuleFolderFileWinsAndMissingUserFolderFallsBackToIt)
-{
-    auto object = NewObject();
-    InDialog(object, [&] {
-        // No per-user folder: the write lands in the module folder.
-        Bstr first(u"<lang where='module'/>");
-        EXPECT_EQ(object->SetData(0, first.get()), S_OK);
-        EXPECT_TRUE(fs::exists(ModuleDir() / "lang.xml"));
-        EXPECT_FALSE(fs::exists(UserFolder()));
-        // Now a per-user file is written, but the module one is read.
-        fs::create_directories(UserFolder());
-        Bstr second(u"<lang where='user'/>");
-        EXPECT_EQ(object->SetData(0, second.get()), S_OK);
-        EXPECT_TRUE(fs::exists(UserFolder() / "lang.xml"));
-        EXPECT_EQ(Data(object.get(), 4), "<lang where=\"module\"/>");
-        fs::remove(ModuleDir() / "lang.xml");
-        EXPECT_EQ(Data(object.get(), 4), "<lang where=\"user\"/>");
-        fs::remove(UserFolder() / "lang.xml");
-        EXPECT_FALSE(Data(object.get(), 4));
-    });
-}

@@ -11,6 +11,8 @@
 #include "grabber/ModuleResources.h"
 #include "grabber/ResourceAddress.h"
 
+#include <nlohmann/json.hpp>
+
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -32,25 +34,17 @@ std::string ChromiumPath()
 }
 
 // The text as a JavaScript string literal that is also safe inside an HTML
-// script element.
+// script element: no '<', '>' or '&' is left to end or open markup.
 std::string JsString(std::string_view text)
 {
-    std::string out = "\"";
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        char buf[8];
-        if (c == '"' || c == '\\' || c == '<' || c == '>' || c == '&' || c < 0x20) {
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else if (c == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80
-                   && (static_cast<unsigned char>(text[i + 2]) == 0xA8 || static_cast<unsigned char>(text[i + 2]) == 0xA9)) {
-            out += static_cast<unsigned char>(text[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
-            i += 2;
-        } else {
-            out.push_back(static_cast<char>(c));
-        }
+    std::string out;
+    for (char c : nlohmann::json(std::string(text)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)) {
+        if (c == '<' || c == '>' || c == '&')
+            out += c == '<' ? "\\u003c" : c == '>' ? "\\u003e" : "\\u0026";
+        else
+            out.push_back(c);
     }
-    return out + "\"";
+    return out;
 }
 
 std::string ReadAll(const fs::path& p)
