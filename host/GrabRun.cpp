@@ -192,21 +192,6 @@ void RunBatchJob(ITovanix& tovanix, const html::Document& page, bool localPage, 
     (void)tovanix.Exit();
 }
 
-// The object is made in this process so that it shows its dialogs through
-// this process's views; the registration is still what decides whether
-// the product is installed, as for a browser that creates it by name.
-std::optional<std::string> RegistrationProblem()
-{
-    const auto clsid = ClsidFromProgId(kProgId);
-    if (!clsid)
-        return std::string(kNotRegisteredMessage);
-    const auto path = InprocServerPath(*clsid);
-    std::error_code ec;
-    if (!path || !std::filesystem::exists(*path, ec))
-        return std::string(kNotRegisteredMessage) + " (the registered module file is missing)";
-    return std::nullopt;
-}
-
 } // namespace
 
 const std::string& LastGrabRootFolder() { return g_lastRoot; }
@@ -215,8 +200,11 @@ int RunGrab(const GrabRequest& request)
 {
     const char* cmd = request.command.c_str();
     g_lastRoot.clear();
-    if (auto problem = RegistrationProblem()) {
-        std::fprintf(stderr, "quillory %s: %s\n", cmd, problem->c_str());
+    // Made by name through the registry, as a browser makes it: the
+    // registration decides whether (and which) product is installed.
+    ComPtr<ITovanix> tovanix;
+    if (CreateObjectResult created = CreateObjectFromProgId(kProgId, tovanix); !created) {
+        std::fprintf(stderr, "quillory %s: %s\n", cmd, created.error.c_str());
         return 1;
     }
     std::string output = request.output;
@@ -243,14 +231,6 @@ int RunGrab(const GrabRequest& request)
     const StoredValue storedPath = ReadGrabPath();
     int status = 0;
     {
-        ComPtr<ITovanix> tovanix;
-        void* p = nullptr;
-        if (FAILED(CreateTovanixInstance(nullptr, IID_ITovanix, &p)) || !p) {
-            std::fprintf(stderr, "quillory %s: cannot create the grabber object\n", cmd);
-            return 1;
-        }
-        tovanix = ComPtr<ITovanix>::Attach(static_cast<ITovanix*>(p));
-
         if (request.batch) {
             BatchOutcome outcome;
             auto view = std::make_shared<BatchView>([&] { RunBatchJob(*tovanix.get(), *page, localPage, output, outcome); });
@@ -293,7 +273,8 @@ int RunGrab(const GrabRequest& request)
             if (!webui::RunGrabWithBrowser(tovanix, document, std::move(options)))
                 status = 1;
         }
-    } // the object stores its settings as it goes
+    }
+    tovanix.Reset(); // stores its settings, before the one-run folder is put back
     if (!output.empty())
         RestoreGrabPath(storedPath);
     return status;

@@ -7,10 +7,9 @@
 //
 // One run: the extension sends the page's snapshot (in pieces, since one
 // message has a size limit), then {"type":"grab","via":"button"|"menu"}.
-// The host builds the document model from the snapshot, checks through the
-// registry that the grabber is installed, creates the object and runs the
-// grab: for the button
-// as the browser's toolbar does (SetSite with a site whose browser has the
+// The host builds the document model from the snapshot, creates the
+// grabber object by name through the registry and runs the grab: for the
+// button as the browser's toolbar does (SetSite with a site whose browser has the
 // page's document, then Exec), for the menu entry as the menu extension's
 // script does (Grab with the document). The dialog's windows are opened by
 // the extension as windows of the same browser; message boxes come there
@@ -25,19 +24,15 @@
 #include "grabber/BrowserInterfaces.h"
 #include "grabber/HtmlDocumentObject.h"
 #include "grabber/ITovanix.h"
-#include "grabber/ResourceAddress.h"
-#include "grabber/Tovanix.h"
 #include "platform/html/SnapshotLoader.h"
 #include "platform/ui/MessageLoop.h"
-#include "saveprocessors/SavingUrlsView.h"
 #include "webui/BrowserLauncher.h"
-#include "webui/UiServer.h"
+#include "webui/GrabWithBrowser.h"
 #include "webui/WebView.h"
 
 #include <nlohmann/json.hpp>
 
 #include <atomic>
-#include <filesystem>
 #include <cstdio>
 #include <thread>
 #include <unistd.h>
@@ -144,36 +139,6 @@ webui::Launcher ExtensionLauncher(host::NativeChannel& channel)
     };
 }
 
-// The grab, with the dialog server and the web view in place for its
-// duration (the same set-up a grab from the command line has).
-bool RunWithBrowserViews(host::NativeChannel& channel, const std::function<void()>& grab)
-{
-    auto server = std::make_shared<webui::UiServer>();
-    if (!server->Start())
-        return false;
-    webui::WebView::Options options;
-    options.launcher = ExtensionLauncher(channel);
-    auto view = std::make_shared<webui::WebView>(server, std::move(options));
-    const auto previous = ui::ActiveView();
-    ui::SetActiveView(view);
-    std::weak_ptr<webui::WebView> weak = view;
-    QVSaveProcessors::SetSavingUrlsViewFactory([weak]() -> std::unique_ptr<QVSaveProcessors::ISavingUrlsView> {
-        if (auto v = weak.lock())
-            return v->CreateSavingUrlsView();
-        return nullptr;
-    });
-    const std::string resBase = server->ResBase();
-    SetResourceAddressMapper([resBase](std::string_view type, int id) { return resBase + std::string(type) + "/" + std::to_string(id); });
-
-    grab();
-
-    SetResourceAddressMapper({});
-    QVSaveProcessors::SetSavingUrlsViewFactory({});
-    ui::SetActiveView(previous);
-    server->Stop();
-    return true;
-}
-
 void SendError(host::NativeChannel& channel, std::int64_t id, const std::string& text)
 {
     std::fprintf(stderr, "quillory native-host: %s\n", text.c_str());
@@ -234,24 +199,14 @@ int Run()
         std::fprintf(stderr, "quillory native-host: note: %s\n", note.c_str());
     ComPtr<IHTMLDocument2> document = CHtmlDocumentObject::Create(std::shared_ptr<const html::Document>(loaded.take()));
 
-    // 3. The grabber object. Whether it is installed is the registry's
-    //    word, as for the menu extension's script; the object itself is
-    //    made in this process, whose web view then shows its dialogs (a
-    //    module loaded from its file keeps its own, private view).
-    const auto clsid = host::ClsidFromProgId("QVTovanix.Tovanix");
-    const auto module = clsid ? host::InprocServerPath(*clsid) : std::nullopt;
-    std::error_code ec;
-    if (!module || !std::filesystem::exists(*module, ec)) {
-        SendError(channel, id, kNotInstalled);
-        return 1;
-    }
+    // 3. The grabber object, made by name through the registry as the
+    //    browser's own extension host would make it.
     ComPtr<ITovanix> tovanix;
-    void* created = nullptr;
-    if (FAILED(CreateTovanixInstance(nullptr, IID_ITovanix, &created)) || !created) {
+    if (host::CreateObjectResult created = host::CreateObjectFromProgId("QVTovanix.Tovanix", tovanix); !created) {
+        std::fprintf(stderr, "quillory native-host: %s\n", created.error.c_str());
         SendError(channel, id, kNotInstalled);
         return 1;
     }
-    tovanix = ComPtr<ITovanix>::Attach(static_cast<ITovanix*>(created));
 
     // 4. The rest of the conversation: a browser that goes away ends the
     //    dialog as its page would.
@@ -267,7 +222,9 @@ int Run()
             loop->Post([tovanix] { (void)tovanix->Exit(); });
     });
 
-    const bool shown = RunWithBrowserViews(channel, [&] {
+    webui::WebView::Options options;
+    options.launcher = ExtensionLauncher(channel);
+    const bool shown = webui::RunWithBrowserViews(std::move(options), [&] {
         if (via == "button") {
             ComPtr<IObjectWithSite> sited;
             ComPtr<IOleCommandTarget> command;

@@ -106,7 +106,7 @@ CreateObjectResult CreateObjectFromProgId(std::string_view progId, REFIID riid, 
         return { REGDB_E_CLASSNOTREG, error + "; run `quillory register` again" };
     auto getClassObject = reinterpret_cast<DllGetClassObjectFn>(dlsym(module, "DllGetClassObject"));
     if (!getClassObject)
-        return { REGDB_E_CLASSNOTREG, *path + " is not a Quillory module" };
+        return { REGDB_E_CLASSNOTREG, *path + " is not a Quillory module; run `quillory register` again" };
 
     ComPtr<IClassFactory> factory;
     HRESULT hr = getClassObject(*clsid, IID_IClassFactory, factory.OutVoid());

@@ -2,14 +2,11 @@
 // run its own registration entry point, as a system's registration tool
 // does with an in-process server.
 //
-// Which library file: the first that exists of
-//   1. $QUILLORY_MODULE_PATH (used as given; a missing file is an error),
-//   2. libqvtovanix.so beside the quillory program,
-//   3. ../module/libqvtovanix.so relative to the program (the build tree),
-//   4. ../lib/quillory/libqvtovanix.so relative to the program (installed).
-// The program's folder comes from /proc/self/exe, so neither the working
-// directory nor PATH plays a part. The registry then records the library's
-// own resolved path, so later hosts load exactly the registered file.
+// Which library file: $QUILLORY_MODULE_PATH when set (used as given; a
+// missing file is an error), else the module this program itself runs
+// with (the program links against it), so that the registered object and
+// the program's own code are one copy. The registry records the library's
+// resolved path, so later hosts load exactly the registered file.
 #include "host/Command.h"
 #include "host/NativeHostManifests.h"
 
@@ -22,6 +19,7 @@
 #include <vector>
 
 #include "platform/com/HResult.h"
+#include "platform/sys/XdgPaths.h"
 
 namespace {
 
@@ -37,20 +35,12 @@ std::optional<fs::path> FindModule(std::string& error)
         error = std::string("QUILLORY_MODULE_PATH names ") + env + ", which does not exist";
         return std::nullopt;
     }
+    // Any function of the components lives in the module.
+    const fs::path linked = platform::ModuleFileOf(reinterpret_cast<const void*>(&platform::ModuleFileOf));
     std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (ec) {
-        error = "Cannot find the quillory program's own folder";
-        return std::nullopt;
-    }
-    const fs::path dir = exe.parent_path();
-    for (const fs::path& candidate : { dir / kModuleFileName, dir / ".." / "module" / kModuleFileName,
-             dir / ".." / "lib" / "quillory" / kModuleFileName }) {
-        if (fs::exists(candidate, ec))
-            return fs::weakly_canonical(candidate, ec);
-    }
-    error = std::string("Cannot find ") + kModuleFileName + " beside " + exe.string()
-        + " (set QUILLORY_MODULE_PATH to its path)";
+    if (!linked.empty() && linked.filename() == kModuleFileName && fs::exists(linked, ec))
+        return fs::weakly_canonical(linked, ec);
+    error = std::string("Cannot find the ") + kModuleFileName + " this program runs with (set QUILLORY_MODULE_PATH to its path)";
     return std::nullopt;
 }
 

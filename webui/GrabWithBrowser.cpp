@@ -10,6 +10,11 @@ namespace webui {
 bool RunGrabWithBrowser(const ComPtr<ITovanix>& tovanix, const ComPtr<IHTMLDocument2>& document,
                         WebView::Options options)
 {
+    return RunWithBrowserViews(std::move(options), [&] { (void)tovanix->Grab(document.get()); });
+}
+
+bool RunWithBrowserViews(WebView::Options options, const std::function<void()>& grab)
+{
     auto server = std::make_shared<UiServer>();
     if (!server->Start()) {
         std::fprintf(stderr, "quillory: cannot start the dialog server on 127.0.0.1\n");
@@ -25,14 +30,12 @@ bool RunGrabWithBrowser(const ComPtr<ITovanix>& tovanix, const ComPtr<IHTMLDocum
         return nullptr;
     });
     // The dialog body addresses the module's pictures through the server.
-    // (A module loaded from its own file keeps its own mapping; its
-    // "res:" addresses are rewritten on their way to the page instead.)
     const std::string resBase = server->ResBase();
     SetResourceAddressMapper([resBase](std::string_view type, int id) {
         return resBase + std::string(type) + "/" + std::to_string(id);
     });
 
-    tovanix->Grab(document.get());
+    grab();
 
     SetResourceAddressMapper({});
     QVSaveProcessors::SetSavingUrlsViewFactory({});

@@ -11,10 +11,16 @@
 #include "platform/com/ComPtr.h"
 #include "webui/WebView.h"
 
+#include <functional>
+
 namespace webui {
 
 // False when the server could not start (nothing was shown).
 [[nodiscard]] bool RunGrabWithBrowser(const ComPtr<ITovanix>& tovanix, const ComPtr<IHTMLDocument2>& document,
                                       WebView::Options options = {});
+
+// The same set-up around any call that runs a grab on this thread (the
+// toolbar button's path sites the object and runs Exec instead of Grab).
+[[nodiscard]] bool RunWithBrowserViews(WebView::Options options, const std::function<void()>& grab);
 
 } // namespace webui

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -91,6 +92,42 @@ TEST_F(GrabBatch, UnregisteredProductSaysHowToRegisterAndWritesNothing)
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_NE(r.err.find("quillory register"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(out));
+}
+
+// The object is made through the registered InprocServer32, not from the
+// program's own code: a registration naming another file stops the grab.
+TEST_F(GrabBatch, GrabLoadsTheRegisteredModuleFileAndReportsWhatIsWrongWithIt)
+{
+    ASSERT_EQ(Run({ "register" }).exitCode, 0);
+    const fs::path hive = home / ".config" / "quillory" / "registry" / "machine.reg";
+    std::ifstream in(hive, std::ios::binary);
+    const std::string registered((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string module = fs::canonical(QUILLORY_MODULE_PATH).string();
+    ASSERT_NE(registered.find("@=\"" + module + "\""), std::string::npos) << registered;
+    // A shared library without the entry points: the C library.
+    Dl_info libc {};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(&std::printf), &libc), 0);
+    struct Case {
+        std::string path;
+        std::string says;
+    } cases[] = {
+        { (dir / "gone" / "libqvtovanix.so").string(), "Cannot load" },
+        { (dir / "empty.so").string(), "Cannot load" },
+        { libc.dli_fname, "is not a Quillory module" },
+    };
+    std::ofstream(dir / "empty.so").put('\0');
+    Site site;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string text = registered;
+        text.replace(text.find("@=\"" + module + "\""), module.size() + 4, "@=\"" + c.path + "\"");
+        std::ofstream(hive, std::ios::binary | std::ios::trunc) << text;
+        const auto r = Run({ "grab", "--batch", "-o", out.string(), site.Url() });
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("quillory register"), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(out));
+    }
 }
 
 TEST_F(GrabBatch, ChosenFilesLandInTheOutputFolderOnlyAndStoredGrabPathStays)
