@@ -222,18 +222,6 @@ protected:
 
 } // namespace
 
-TEST_F(DialogRender, DialogScriptStartsAndSizesTheWindow)
-{
-    const std::string dom = Render("gallery", Gallery(), "");
-    EXPECT_NE(dom.find("data-ready=\"1\""), std::string::npos) << "BodyOnLoad did not finish";
-    const std::string calls = Calls(dom);
-    EXPECT_NE(calls.find("\nSetDlgSize "), std::string::npos);
-    EXPECT_NE(calls.find("\ndone\n"), std::string::npos) << "the scenario did not run";
-    // The first kind with resources is shown, the summary is filled in.
-    EXPECT_NE(dom.find("data-kind=\"pictures\" aria-selected=\"true\""), std::string::npos);
-    EXPECT_NE(dom.find("7 of 7 chosen"), std::string::npos);
-}
-
 TEST_F(DialogRender, SaveHandsOverTheChosenAddressesAndMarksTheOutcome)
 {
     const std::string dom = Render("gallery-saved", Gallery(),
@@ -266,11 +254,17 @@ TEST_F(DialogRender, TurningAKindOffLeavesItOutOfTheSave)
     EXPECT_NE(calls.find("\nSave http://site.test/gallery/js/app.js scripts\n"), std::string::npos);
 }
 
-TEST_F(DialogRender, TextsComeFromTheLanguageFile)
+TEST_F(DialogRender, DialogScriptStartsAndTakesItsTextsFromTheLanguageFile)
 {
     const std::string dom = Render("gallery-german", Gallery(), "document.querySelector('[data-action=language]').click();",
         "<?xml version=\"1.0\"?><lang><text id=\"save\">Speichern</text><text id=\"pictures\">Bilder</text>"
         "<text id=\"summary\">{0} von {1} gew\xC3\xA4hlt</text><text id=\"exit\">&lt;b&gt;Ende</text></lang>");
+    // The dialog script started, sized the window and showed the first kind
+    // with resources.
+    EXPECT_NE(dom.find("data-ready=\"1\""), std::string::npos) << "BodyOnLoad did not finish";
+    EXPECT_NE(Calls(dom).find("\nSetDlgSize "), std::string::npos);
+    EXPECT_NE(Calls(dom).find("\ndone\n"), std::string::npos) << "the scenario did not run";
+    EXPECT_NE(dom.find("data-kind=\"pictures\" aria-selected=\"true\""), std::string::npos);
     EXPECT_NE(dom.find(">Speichern<"), std::string::npos);
     EXPECT_NE(dom.find(">Bilder<"), std::string::npos);
     EXPECT_NE(dom.find("7 von 7 gew\xC3\xA4hlt"), std::string::npos);

@@ -281,30 +281,26 @@ TEST_F(TovanixDispatch, ByReferenceArgumentsOfTheDeclaredTypeOrVariantAreFollowe
 TEST_F(TovanixDispatch, ResultsCarryTheirDeclaredTypes)
 {
     WithDialogOpen([](IDispatch* d) {
-        auto flag = Get(d, kGrabFlash);
-        EXPECT_EQ(flag.hr, S_OK);
-        EXPECT_EQ(flag.result.vt, VT_BOOL);
-        EXPECT_EQ(flag.result.boolVal, VARIANT_TRUE);
-        auto folder = Get(d, kRootFolder);
-        EXPECT_EQ(folder.result.vt, VT_BSTR);
-        auto saved = Invoke(d, { kSave, DISPATCH_METHOD, { Str("http://a/"), Str("img") } });
-        EXPECT_EQ(saved.result.vt, VT_I4);
-        EXPECT_EQ(saved.result.lVal, 0);
-        auto isSaved = Invoke(d, { kIsSaved, DISPATCH_METHOD });
-        EXPECT_EQ(isSaved.hr, S_OK);
-        EXPECT_EQ(isSaved.result.vt, VT_BOOL);
-        EXPECT_EQ(isSaved.result.boolVal, VARIANT_FALSE);
-        auto state = Invoke(d, { kCheckSavedUrl, DISPATCH_METHOD, { Str("http://a/") } });
-        EXPECT_EQ(state.result.vt, VT_UI4);
-        EXPECT_EQ(state.result.ulVal, 0u);
-        auto dom = Invoke(d, { kCreateXmlDom, DISPATCH_METHOD });
-        EXPECT_EQ(dom.result.vt, VT_DISPATCH);
-        EXPECT_NE(dom.result.pdispVal, nullptr);
-        auto put = Put(d, kGrabCSS, Variant::FromBool(false));
-        EXPECT_EQ(put.hr, S_OK);
-        EXPECT_EQ(put.result.vt, VT_EMPTY) << "a setter gives nothing back";
-        auto exitCall = Invoke(d, { kExit });
-        EXPECT_EQ(exitCall.result.vt, VT_EMPTY);
+        const std::vector<std::pair<Call, VARTYPE>> rows = {
+            { { kGrabFlash, DISPATCH_PROPERTYGET }, VT_BOOL }, { { kRootFolder, DISPATCH_PROPERTYGET }, VT_BSTR },
+            { { kSave, DISPATCH_METHOD, { Str("http://a/"), Str("img") } }, VT_I4 }, { { kIsSaved }, VT_BOOL },
+            { { kCheckSavedUrl, DISPATCH_METHOD, { Str("http://a/") } }, VT_UI4 }, { { kCreateXmlDom }, VT_DISPATCH },
+            { { kGrabCSS, DISPATCH_PROPERTYPUT, { Variant::FromBool(false) }, true }, VT_EMPTY }, // a setter gives nothing back
+            { { kExit }, VT_EMPTY },
+        };
+        for (const auto& [call, vt] : rows) {
+            auto r = Invoke(d, call);
+            EXPECT_EQ(r.hr, S_OK) << "member " << call.id;
+            EXPECT_EQ(r.result.vt, vt) << "member " << call.id;
+            // The values of a fresh grab: flags on, nothing saved yet.
+            if (vt == VT_BOOL) {
+                EXPECT_EQ(r.result.boolVal, call.id == kIsSaved ? VARIANT_FALSE : VARIANT_TRUE) << "member " << call.id;
+            } else if (vt == VT_I4 || vt == VT_UI4) {
+                EXPECT_EQ(r.result.lVal, 0) << "member " << call.id;
+            } else if (vt == VT_DISPATCH) {
+                EXPECT_NE(r.result.pdispVal, nullptr);
+            }
+        }
     });
 }
 
