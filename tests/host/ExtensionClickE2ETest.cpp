@@ -262,17 +262,25 @@ TEST_F(ExtensionClick, GrabButtonWithoutRegistrationSaysTheModuleIsNotInstalled)
     EXPECT_EQ(seen["windows"], json::array());
 }
 
-// The host runs and answers, but the registered module file has gone: its
-// error message becomes the page's alert.
+// The host runs and answers, but the registered module file has gone (the
+// registry names a file moved away): its error message becomes the page's
+// alert.
 TEST_F(ExtensionClick, GrabButtonWithTheRegisteredModuleGoneSaysTheModuleIsNotInstalled)
 {
     if (m_chromium.empty())
         GTEST_SKIP() << kNoChromium;
-    const fs::path copy = m_dir / "lib" / "libqvtovanix.so";
-    fs::create_directories(copy.parent_path());
-    fs::copy_file(QUILLORY_MODULE_PATH, copy);
-    ASSERT_EQ(Quillory("register", { { "QUILLORY_MODULE_PATH", copy.string() } }), 0) << Log("quillory.log");
-    fs::remove(copy);
+    ASSERT_EQ(Quillory("register"), 0) << Log("quillory.log");
+    const fs::path hive = m_dir / "home" / ".config" / "quillory" / "registry" / "machine.reg";
+    std::ifstream in(hive);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    const std::string module = fs::canonical(QUILLORY_MODULE_PATH).string();
+    const std::string gone = (m_dir / "moved" / "libqvtovanix.so").string();
+    std::size_t replaced = 0;
+    for (std::size_t at = text.find(module); at != std::string::npos; at = text.find(module, at + gone.size()), ++replaced)
+        text.replace(at, module.size(), gone);
+    ASSERT_GT(replaced, 0u) << "the registry does not name " << module;
+    std::ofstream(hive, std::ios::trunc) << text;
     const json seen = Press(PageUrl("index.html"));
     EXPECT_EQ(seen["alerts"], json::array({ "Module QVTovanix.Tovanix not installed" })) << Log("driver.log");
     EXPECT_EQ(seen["windows"], json::array());
