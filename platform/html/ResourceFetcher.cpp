@@ -165,7 +165,9 @@ bool ResourceFetcher::deadlinePassed() const
 
 std::chrono::milliseconds ResourceFetcher::remaining() const
 {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - std::chrono::steady_clock::now());
+    // Rounded up: a transfer given the time left must not end just before
+    // the deadline, when the load would not yet count as cut short.
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(m_deadline - std::chrono::steady_clock::now());
     return std::max(left, std::chrono::milliseconds(0));
 }
 
@@ -218,7 +220,7 @@ void ResourceFetcher::FetchAll(const std::vector<FetchRequest>& requests)
 
     auto start = [&](const FetchRequest& r) {
         Fetched& f = m_results[r.url];
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(m_deadline - std::chrono::steady_clock::now()); // see remaining()
         if (left.count() <= 0) {
             f.outcome = Fetched::Outcome::Skipped;
             f.error = "the load's time limit of " + Describe(m_limits.totalTimeout) + " was reached";
