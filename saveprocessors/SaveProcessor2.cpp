@@ -251,7 +251,9 @@ bool CSaveProcessor2::WriteBlock(std::span<const std::byte> bytes)
         errno = EBADF;
         return false;
     }
-    if (bytes.size() >= m_writeBufferSize) {
+    // A job gathers blocks only once it has proved large: the many small
+    // files of a batch, all running at once, each keep no batch in memory.
+    if (bytes.size() >= m_writeBufferSize || m_bytesReceived.load(std::memory_order_relaxed) < m_writeBufferSize) {
         if (!WriteToTarget(bytes))
             return false;
         ReportProgress(static_cast<std::uint32_t>(bytes.size()));

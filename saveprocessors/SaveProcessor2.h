@@ -177,8 +177,8 @@ protected:
     // reported an error. Thread: worker.
     bool CloseTarget();
     // Most bytes WriteBlock holds before writing a batch (0: each block is
-    // written at once). Thread: driving, while no job runs (a derived
-    // constructor).
+    // written at once). The first `bytes` of each job are written block by
+    // block. Thread: driving, while no job runs (a derived constructor).
     void SetWriteBuffer(std::size_t bytes) { m_writeBufferSize = bytes; }
     // Reports "Cannot write to file '<target>': <reason of `error`>".
     // Thread: worker.
