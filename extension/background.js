@@ -49,7 +49,16 @@ async function tell(tabId, text) {
 }
 
 async function snapshot(tabId) {
-  const results = await chrome.scripting.executeScript({ target: { tabId }, files: ["snapshot.js"] });
+  const run = () => chrome.scripting.executeScript({ target: { tabId }, files: ["snapshot.js"] });
+  let results;
+  try {
+    results = await run();
+  } catch (_) {
+    // The press's page access reaches the page's process on its own way and
+    // may arrive just after the click event: one more try a moment later.
+    await new Promise((resolve) => setTimeout(resolve, 300));
+    results = await run();
+  }
   const text = results && results[0] ? results[0].result : null;
   if (typeof text !== "string")
     throw new Error("the page gave no snapshot");
