@@ -13,10 +13,12 @@
 
 namespace {
 
-// Full path of this library, as the registry must name it.
+// Full path of this library, as the registry must name it. Found from a
+// function of internal linkage: an exported one may be bound to another
+// copy of the module already in the process (the program's own).
 std::string ModulePath()
 {
-    return platform::ModuleFileOf(reinterpret_cast<const void*>(&DllRegisterServer)).string();
+    return platform::ModuleFileOf(reinterpret_cast<const void*>(&ModulePath)).string();
 }
 
 } // namespace

@@ -219,4 +219,20 @@ TEST_F(FreshHome, RegisterWithMissingModuleSaysWhichFile)
     EXPECT_FALSE(fs::exists(MachineHive()));
 }
 
+// The program runs with its own module loaded: registering another copy
+// must still record the copy's path, not the program's module.
+TEST_F(FreshHome, RegisterRecordsTheNamedCopyOfTheModule)
+{
+    const fs::path copy = dir / "copy" / "libqvtovanix.so";
+    fs::create_directories(copy.parent_path());
+    fs::copy_file(QUILLORY_MODULE_PATH, copy);
+    env["QUILLORY_MODULE_PATH"] = copy.string();
+    const auto r = Run({ "register" });
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Registered " + fs::canonical(copy).string() + "\n");
+    const std::string registered = ReadFile(MachineHive());
+    EXPECT_NE(registered.find("@=\"" + fs::canonical(copy).string() + "\""), std::string::npos) << registered;
+    EXPECT_EQ(registered.find(fs::canonical(QUILLORY_MODULE_PATH).string()), std::string::npos) << registered;
+}
+
 } // namespace
