@@ -228,7 +228,12 @@ void UiServer::Routes()
             Refuse(res, 403);
             return httplib::Server::HandlerResponse::Handled;
         }
-        if (req.get_header_value("Sec-Fetch-Site") == "cross-site") {
+        // Firefox marks the windows an extension opens as cross-site
+        // navigations; a top-level page load is allowed in (the token still
+        // guards the path), nothing else from another site is.
+        const bool pageLoad = req.method == "GET" && req.get_header_value("Sec-Fetch-Mode") == "navigate"
+            && req.get_header_value("Sec-Fetch-Dest") == "document";
+        if (req.get_header_value("Sec-Fetch-Site") == "cross-site" && !pageLoad) {
             Refuse(res, 403);
             return httplib::Server::HandlerResponse::Handled;
         }

@@ -132,6 +132,17 @@ TEST_F(UiServerTest, ForeignOriginAndOriginlessPostsAreRefused)
                             "{}", "application/json");
     ASSERT_TRUE(crossSite);
     EXPECT_EQ(crossSite->status, 403);
+    // A cross-site page load (Firefox's extension windows) gets in; a
+    // cross-site fetch of the same address does not.
+    const std::string shell = server.ResBase() + "215?page=0123abcd";
+    auto navigation = c.Get(shell.c_str(), httplib::Headers { { "Sec-Fetch-Site", "cross-site" }, { "Sec-Fetch-Mode", "navigate" },
+                                                              { "Sec-Fetch-Dest", "document" } });
+    ASSERT_TRUE(navigation);
+    EXPECT_EQ(navigation->status, 200);
+    auto crossFetch = c.Get(shell.c_str(), httplib::Headers { { "Sec-Fetch-Site", "cross-site" }, { "Sec-Fetch-Mode", "cors" },
+                                                              { "Sec-Fetch-Dest", "empty" } });
+    ASSERT_TRUE(crossFetch);
+    EXPECT_EQ(crossFetch->status, 403);
     auto own = c.Post(path.c_str(), Own(), "{}", "application/json");
     ASSERT_TRUE(own);
     EXPECT_EQ(own->status, 200);
