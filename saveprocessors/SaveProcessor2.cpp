@@ -135,9 +135,18 @@ void CSaveProcessor2::Stop()
 {
     if (!m_hThread.joinable() || !m_workerRunning)
         return;
+    // A paused worker must wake to see the request. The wake is reported
+    // before the request is made: the worker's last report is its answer
+    // to the stop, and "resumed" must not come after it.
+    WakeForStop();
+}
+
+void CSaveProcessor2::WakeForStop()
+{
+    if (m_pEvents)
+        m_pEvents->OnResumed(this);
     RequestStop();
-    // A paused worker must wake to see the request.
-    Resume();
+    m_hRunEvent.Set();
 }
 
 void CSaveProcessor2::Pause()
@@ -157,10 +166,8 @@ void CSaveProcessor2::StopAndWaitForWorker()
 {
     if (!m_hThread.joinable())
         return;
-    if (m_workerRunning) {
-        RequestStop();
-        Resume();
-    }
+    if (m_workerRunning)
+        WakeForStop();
     m_hThread.join();
 }
 

@@ -200,6 +200,8 @@ protected:
 private:
     static void ThreadRoutine(CSaveProcessor2* self);
     void RequestStop();
+    // Reports "resumed", then requests the stop and wakes a paused worker.
+    void WakeForStop();
     void CallStopWake();
     void ReleaseStopWake(std::uint64_t id);
 
