@@ -6,6 +6,7 @@
 // press brought - alerts in the page, windows the extension opened - is
 // read back from the driver's result file.
 #include "host/NativeHostManifests.h"
+#include "tests/support/NodeDriver.h"
 #include "tests/support/PythonServer.h"
 #include "tests/support/TempDir.h"
 
@@ -31,22 +32,6 @@ using json = nlohmann::json;
 extern char** environ;
 
 namespace {
-
-std::string Which(const std::string& name)
-{
-    const char* path = std::getenv("PATH");
-    const std::string dirs = path ? path : "/usr/bin:/bin";
-    for (std::size_t start = 0; start <= dirs.size();) {
-        std::size_t end = dirs.find(':', start);
-        if (end == std::string::npos)
-            end = dirs.size();
-        const fs::path candidate = fs::path(dirs.substr(start, end - start)) / name;
-        if (end > start && ::access(candidate.c_str(), X_OK) == 0)
-            return candidate.string();
-        start = end + 1;
-    }
-    return {};
-}
 
 // Runs argv with env, output to log; killed by its PID after the limit.
 // The exit status, or -1 when it did not end by itself.
@@ -95,16 +80,16 @@ protected:
         if (::access(m_chromium.c_str(), X_OK) != 0)
             m_chromium.clear();
         const char* firefox = std::getenv("QUILLORY_FIREFOX");
-        m_firefox = firefox && *firefox ? firefox : Which("firefox-esr");
+        m_firefox = firefox && *firefox ? firefox : testsupport::Which("firefox-esr");
         if (m_firefox.empty())
-            m_firefox = Which("firefox");
-        m_node = Which("node");
-        if (m_node.empty() || Which("npm").empty())
+            m_firefox = testsupport::Which("firefox");
+        m_node = testsupport::Which("node");
+        if (m_node.empty() || testsupport::Which("npm").empty())
             GTEST_SKIP() << "no node/npm on PATH (install nodejs and npm)";
         const char* build = std::getenv("QUILLORY_BINARY_DIR");
         m_driverDir = (build && *build ? fs::path(build) : fs::path(QUILLORY_EXE).parent_path().parent_path()) / "e2e-extension";
         std::string why;
-        if (!InstallDriver(why))
+        if (!testsupport::InstallNodeDriver(m_driverDir, testsupport::SourcePath("tests/e2e"), { "package.json", "package-lock.json", "extension-click.mjs", "firefox-click.mjs" }, why))
             GTEST_SKIP() << why;
 
         const fs::path home = m_dir / "home";
@@ -129,31 +114,6 @@ protected:
             if (const char* value = std::getenv(name))
                 m_env[name] = value;
         }
-    }
-
-    // The driver and playwright-core, installed once per build folder under
-    // a lock (CTest runs the cases in parallel processes).
-    bool InstallDriver(std::string& why)
-    {
-        fs::create_directories(m_driverDir);
-        const int lock = ::open((m_driverDir / "install.lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
-        if (lock < 0 || ::flock(lock, LOCK_EX) != 0) {
-            why = "cannot lock " + m_driverDir.string();
-            return false;
-        }
-        const fs::path source = testsupport::SourcePath("tests/e2e");
-        for (const char* file : { "package.json", "package-lock.json", "extension-click.mjs", "firefox-click.mjs" })
-            fs::copy_file(source / file, m_driverDir / file, fs::copy_options::overwrite_existing);
-        bool ok = true;
-        if (!fs::exists(m_driverDir / "node_modules" / "playwright-core" / "package.json")) {
-            const std::string command = "cd '" + m_driverDir.string() + "' && npm ci --no-audit --no-fund > npm.log 2>&1";
-            if (std::system(command.c_str()) != 0) {
-                why = "npm could not install playwright-core (see " + (m_driverDir / "npm.log").string() + ")";
-                ok = false;
-            }
-        }
-        ::close(lock);
-        return ok;
     }
 
     int Quillory(const std::string& command, const std::map<std::string, std::string>& extra = {})

@@ -6,6 +6,7 @@
 // the files on disk and the option stored. Screenshots go to
 // <build>/artifacts/grab-e2e/.
 #include "tests/host/RunQuillory.h"
+#include "tests/support/NodeDriver.h"
 #include "tests/support/PythonServer.h"
 #include "tests/support/TempDir.h"
 
@@ -25,52 +26,10 @@ using json = nlohmann::json;
 
 namespace {
 
-std::string Which(const std::string& name)
-{
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        std::size_t end = dirs.find(':', start);
-        if (end == std::string::npos)
-            end = dirs.size();
-        const fs::path candidate = fs::path(dirs.substr(start, end - start)) / name;
-        if (end > start && ::access(candidate.c_str(), X_OK) == 0)
-            return candidate.string();
-        start = end + 1;
-    }
-    return {};
-}
-
 fs::path BuildDir()
 {
     const char* dir = std::getenv("QUILLORY_BINARY_DIR");
     return dir && *dir ? fs::path(dir) : fs::path(QUILLORY_EXE).parent_path().parent_path();
-}
-
-// The driver and playwright-core, installed once per build folder under a
-// lock (CTest runs tests of one program in parallel processes).
-bool InstallDriver(const fs::path& dir, std::string& why)
-{
-    fs::create_directories(dir);
-    const int lock = ::open((dir / "install.lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
-    if (lock < 0 || ::flock(lock, LOCK_EX) != 0) {
-        why = "cannot lock " + dir.string();
-        return false;
-    }
-    const fs::path source = testsupport::SourcePath("tests/e2e");
-    for (const char* file : { "package.json", "package-lock.json", "grab-flow.mjs" })
-        fs::copy_file(source / file, dir / file, fs::copy_options::overwrite_existing);
-    bool ok = true;
-    if (!fs::exists(dir / "node_modules" / "playwright-core" / "package.json")) {
-        const std::string command = "cd '" + dir.string() + "' && npm ci --no-audit --no-fund > npm.log 2>&1";
-        if (std::system(command.c_str()) != 0) {
-            why = "npm could not install playwright-core (see " + (dir / "npm.log").string() + ")";
-            ok = false;
-        }
-    }
-    ::close(lock);
-    return ok;
 }
 
 // The driver writes its file as it ends, which may be after the program.
@@ -105,12 +64,12 @@ TEST(GrabDialogE2E, SampleSiteDialogSavesTheChoiceShowsProgressAndStoresTheOptio
     const std::string chromium = std::getenv("QUILLORY_CHROMIUM") ? std::getenv("QUILLORY_CHROMIUM") : "/usr/bin/chromium";
     if (::access(chromium.c_str(), X_OK) != 0)
         GTEST_SKIP() << "no Chromium at " << chromium << " (install the chromium package)";
-    const std::string node = Which("node");
-    if (node.empty() || Which("npm").empty())
+    const std::string node = testsupport::Which("node");
+    if (node.empty() || testsupport::Which("npm").empty())
         GTEST_SKIP() << "no node/npm on PATH";
     const fs::path driverDir = BuildDir() / "e2e-grab";
     std::string why;
-    if (!InstallDriver(driverDir, why))
+    if (!testsupport::InstallNodeDriver(driverDir, testsupport::SourcePath("tests/e2e"), { "package.json", "package-lock.json", "grab-flow.mjs" }, why))
         GTEST_SKIP() << why;
 
     testsupport::TempDir dir;

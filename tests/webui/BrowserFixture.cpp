@@ -1,6 +1,7 @@
 #include "tests/webui/BrowserFixture.h"
 
 #include "platform/sys/XdgPaths.h"
+#include "tests/support/NodeDriver.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -24,48 +25,6 @@ fs::path ArtifactDir()
     const fs::path dir = BrowserFixture::BuildDir() / "test-artifacts" / "webui";
     fs::create_directories(dir);
     return dir;
-}
-
-std::string Which(const std::string& name)
-{
-    const char* path = std::getenv("PATH");
-    const std::string dirs = path ? path : "/usr/bin:/bin";
-    for (std::size_t start = 0; start <= dirs.size();) {
-        const std::size_t end = std::min(dirs.find(':', start), dirs.size());
-        const std::string folder = dirs.substr(start, end - start);
-        if (!folder.empty() && ::access((fs::path(folder) / name).c_str(), X_OK) == 0)
-            return (fs::path(folder) / name).string();
-        start = end + 1;
-    }
-    return {};
-}
-
-// The driver and its one package, installed once per build folder under a
-// lock (CTest runs these tests in parallel processes).
-bool InstallDriver(const fs::path& dir, std::string& why)
-{
-    fs::create_directories(dir);
-    const fs::path source = testsupport::SourcePath("tests/webui/e2e");
-    const char* files[] = { "package.json", "package-lock.json", "driver.mjs" };
-    for (const char* file : files)
-        fs::copy_file(source / file, dir / (std::string(file) + ".new"), fs::copy_options::overwrite_existing);
-    const int lock = ::open((dir / "install.lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
-    if (lock < 0 || ::flock(lock, LOCK_EX) != 0) {
-        why = "cannot lock " + dir.string();
-        return false;
-    }
-    for (const char* file : files)
-        fs::rename(dir / (std::string(file) + ".new"), dir / file);
-    bool ok = true;
-    if (!fs::exists(dir / "node_modules" / "playwright-core" / "package.json")) {
-        const std::string command = "cd '" + dir.string() + "' && npm ci --no-audit --no-fund > npm.log 2>&1";
-        if (std::system(command.c_str()) != 0) {
-            why = "npm could not install playwright-core (see " + (dir / "npm.log").string() + ")";
-            ok = false;
-        }
-    }
-    ::close(lock);
-    return ok;
 }
 
 // One run of the driver, as the window the web view opened.
@@ -117,12 +76,12 @@ void BrowserFixture::SetUp()
     const std::string browser = chromium && *chromium ? chromium : "/usr/bin/chromium";
     if (::access(browser.c_str(), X_OK) != 0)
         GTEST_SKIP() << "no Chromium at " << browser << " (install the chromium package)";
-    m_node = Which("node");
-    if (m_node.empty() || Which("npm").empty())
+    m_node = testsupport::Which("node");
+    if (m_node.empty() || testsupport::Which("npm").empty())
         GTEST_SKIP() << "no node/npm on PATH";
     m_driverDir = BuildDir() / "webui-browser-tests";
     std::string why;
-    if (!InstallDriver(m_driverDir, why))
+    if (!testsupport::InstallNodeDriver(m_driverDir, testsupport::SourcePath("tests/webui/e2e"), { "package.json", "package-lock.json", "driver.mjs" }, why))
         GTEST_SKIP() << why;
     for (auto [name, value] : std::initializer_list<std::pair<const char*, fs::path>> {
              { "HOME", m_home.path() }, { "QUILLORY_REGISTRY_USER", m_home / "user.reg" },
