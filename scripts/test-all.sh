@@ -16,8 +16,10 @@ fuzz_seconds=${QUILLORY_FUZZ_SECONDS:-}
 passed=0
 failed=0
 status=0
-# Test programs whose code runs worker threads; they also run under TSan.
-threaded_tests=(test_platform_ui test_saveprocessors test_platform_inet test_platform_registry)
+# Test programs whose code runs worker threads (the grabber: concurrent
+# objects sharing the debug record, downloads behind the dialog); they also
+# run under TSan.
+threaded_tests=(test_platform_ui test_saveprocessors test_platform_inet test_platform_registry test_grabber)
 
 note() { printf '\n=== %s ===\n' "$*"; }
 
