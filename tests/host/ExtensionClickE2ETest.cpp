@@ -6,6 +6,7 @@
 // press brought - alerts in the page, windows the extension opened - is
 // read back from the driver's result file.
 #include "host/NativeHostManifests.h"
+#include "tests/host/RunQuillory.h"
 #include "tests/support/NodeDriver.h"
 #include "tests/support/PythonServer.h"
 #include "tests/support/TempDir.h"
@@ -38,23 +39,13 @@ namespace {
 int RunBounded(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
                const fs::path& log, std::chrono::seconds limit)
 {
-    std::vector<std::string> envStore;
-    for (const auto& [k, v] : env)
-        envStore.push_back(k + "=" + v);
-    std::vector<char*> argv;
-    std::vector<char*> envp;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    for (std::string& e : envStore)
-        envp.push_back(e.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
+    hosttest::ExecLine line(args, env);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    const int spawned = posix_spawn(&pid, line.argv()[0], &actions, nullptr, line.argv(), line.envp());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0)
         return -1;

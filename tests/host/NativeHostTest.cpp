@@ -36,24 +36,14 @@ public:
         if (!program.empty())
             argStore = { program };
         argStore.insert(argStore.end(), extraArgs.begin(), extraArgs.end());
-        std::vector<std::string> envStore;
-        for (const auto& [k, v] : env)
-            envStore.push_back(k + "=" + v);
-        std::vector<char*> argv;
-        for (auto& a : argStore)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (auto& e : envStore)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
+        hosttest::ExecLine line(std::move(argStore), env);
         m_pid = fork();
         if (m_pid == 0) {
             dup2(in[0], 0);
             dup2(out[1], 1);
             int devnull = open("/dev/null", O_WRONLY);
             dup2(devnull, 2);
-            execve(argv[0], argv.data(), envp.data());
+            execve(line.argv()[0], line.argv(), line.envp());
             _exit(127);
         }
         close(in[0]);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -14,6 +15,34 @@
 #include <unistd.h>
 
 namespace hosttest {
+
+// An argument list and environment in the form execve and posix_spawn
+// take, owning the strings the pointers point into.
+class ExecLine {
+public:
+    ExecLine(std::vector<std::string> args, const std::map<std::string, std::string>& env)
+        : m_args(std::move(args))
+    {
+        for (const auto& [k, v] : env)
+            m_env.push_back(k + "=" + v);
+        for (std::string& a : m_args)
+            m_argv.push_back(a.data());
+        m_argv.push_back(nullptr);
+        for (std::string& e : m_env)
+            m_envp.push_back(e.data());
+        m_envp.push_back(nullptr);
+    }
+    ExecLine(const ExecLine&) = delete;
+    ExecLine& operator=(const ExecLine&) = delete;
+    char* const* argv() { return m_argv.data(); }
+    char* const* envp() { return m_envp.data(); }
+
+private:
+    std::vector<std::string> m_args;
+    std::vector<std::string> m_env;
+    std::vector<char*> m_argv;
+    std::vector<char*> m_envp;
+};
 
 struct RunResult {
     int exitCode = -1; // -1: did not exit normally
@@ -30,17 +59,7 @@ inline RunResult RunQuillory(const std::vector<std::string>& args, const std::ma
         return {};
     std::vector<std::string> argStore { QUILLORY_EXE };
     argStore.insert(argStore.end(), args.begin(), args.end());
-    std::vector<std::string> envStore;
-    for (const auto& [k, v] : env)
-        envStore.push_back(k + "=" + v);
-    std::vector<char*> argv;
-    for (auto& a : argStore)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (auto& e : envStore)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    ExecLine line(std::move(argStore), env);
 
     const pid_t pid = fork();
     if (pid == 0) {
@@ -48,7 +67,7 @@ inline RunResult RunQuillory(const std::vector<std::string>& args, const std::ma
         dup2(errPipe[1], 2);
         if (chdir(cwd.c_str()) != 0)
             _exit(126);
-        execve(argv[0], argv.data(), envp.data());
+        execve(line.argv()[0], line.argv(), line.envp());
         _exit(127);
     }
     close(outPipe[1]);
