@@ -45,7 +45,13 @@ constexpr const char* kScript = R"JS(
   var q = window.quillory, els = {}, built = false, helpMode = false, lastRev = -1, defaultId = 0, pasted = false;
   var root = document.getElementById("dlg"), popup = document.getElementById("popup");
   function px(v, u) { return Math.round(v * u) + "px"; }
-  function act(verb, body) { return q.post(verb, body).catch(function () { }); }
+  // Separate requests may overtake one another on their way to the dialog:
+  // each waits for the one before, so the last keystroke lands before OK.
+  var acted = Promise.resolve();
+  function act(verb, body) {
+    acted = acted.then(function () { return q.post(verb, body); }).catch(function () { });
+    return acted;
+  }
   function build(s) {
     document.title = s.caption;
     root.style.width = px(s.width, UX);

@@ -366,7 +366,12 @@ button { min-width: 75px; margin-left: 6px; }
       list.appendChild(d);
     });
   }
-  function open(path) { quillory.post("list", { path: path }).then(show); }
+  // Only the listing last asked for is shown, however the answers arrive.
+  var asked = 0;
+  function open(path) {
+    var mine = ++asked;
+    quillory.post("list", { path: path }).then(function (a) { if (mine === asked) show(a); });
+  }
   function choose(name) {
     // A typed folder name opens that folder, as in the system's dialog.
     if (entries.some(function (e) { return e.dir && e.name === name; })) return open(join(name));

@@ -129,8 +129,7 @@ async function options(page) {
   await page.waitForFunction(() => !document.getElementById("c215").box.checked, null, { timeout: 3000 });
   c.clipped = await clippedTexts(page);
   await page.screenshot({ path: path.join(artifacts, "options.png") });
-  // Let the typing reach the dialog before OK.
-  await page.waitForTimeout(300);
+  // OK at once: the page must deliver every keystroke before it.
   await page.click("#c1");
   await page.waitForEvent("close", { timeout: 3000 }).catch(() => { c.notClosed = true; });
 }
@@ -175,7 +174,6 @@ async function browseOptions(page) {
   await page.click("#c219");
   await page.waitForFunction(() => document.getElementById("c218").value.endsWith("new.txt"), null, { timeout: 70000 });
   c.browsed = await page.inputValue("#c218");
-  await page.waitForTimeout(300);
   await page.click("#c1");
   await page.waitForEvent("close", { timeout: 3000 }).catch(() => { c.notClosed = true; });
 }
