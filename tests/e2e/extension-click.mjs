@@ -71,7 +71,10 @@ try {
     try {
       await popup.waitForLoadState("load");
       seen.url = popup.url();
-      const isDialog = await popup.waitForSelector(".qx-tab", { timeout: 8000 }).then(() => true, () => false);
+      // Which window it is shows once it has built itself; a slow machine
+      // must not turn a late dialog into a "message box".
+      await popup.waitForSelector(".qx-tab, #buttons button", { timeout: 45000 });
+      const isDialog = (await popup.$(".qx-tab")) !== null;
       await (isDialog ? readDialog(popup, seen) : readOther(popup, seen));
       // The host closes its window once the run has taken the answer.
       seen.closedByHost = await popup.waitForEvent("close", { timeout: 20000 }).then(() => true, () => false);
