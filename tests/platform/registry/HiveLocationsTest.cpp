@@ -1,21 +1,14 @@
 #include "platform/registry/HiveLocations.h"
-#include "platform/registry/Registry.h"
-#include "tests/platform/registry/ChildProcess.h"
-#include "tests/support/TempDir.h"
+#include "tests/platform/registry/RegistryFixture.h"
 
-#include <fstream>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace registrytest;
 using platform::registry::Hive;
 using platform::registry::HiveFilePath;
-using registrytest::kNobody;
-using registrytest::Privileges;
-using registrytest::RunInChild;
 using testsupport::ScopedEnv;
 
 // No overrides; the XDG config folder and the system-wide file live in a
@@ -25,41 +18,29 @@ protected:
     testsupport::TempDir m_dir;
     fs::path m_config = m_dir / "config";
     fs::path m_system = m_dir / "etc" / "machine.reg";
+    fs::path m_perUser = m_config / "quillory" / "registry" / "machine.reg";
     ScopedEnv m_xdg { "XDG_CONFIG_HOME", m_config.string() };
     ScopedEnv m_user { "QUILLORY_REGISTRY_USER", "" };
     ScopedEnv m_machine { "QUILLORY_REGISTRY_MACHINE", "" };
     ScopedEnv m_systemMachine { "QUILLORY_REGISTRY_SYSTEM_MACHINE", m_system.string() };
+    const bool m_root = ::geteuid() == 0;
 
     void SetUp() override
     {
         fs::create_directories(m_config);
         fs::create_directories(m_system.parent_path());
-        std::ofstream(m_system) << "Windows Registry Editor Version 5.00\n\n"
-                                   "[HKEY_LOCAL_MACHINE\\Software\\SystemWide]\n\n";
+        WriteFile(m_system, "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\SystemWide]\n\n");
         ::chmod(m_dir.path().c_str(), 0755);
-        ::chmod(m_system.c_str(), 0644);
-        if (::geteuid() == 0) {
-            // The child without root owns its config folder, as a user does.
+        // The child owns its config folder, as a user does; without root
+        // the child is this user, so take the write access instead.
+        if (m_root) {
             ASSERT_EQ(::chown(m_config.c_str(), kNobody, kNobody), 0);
-        } else {
-            // Without root the child is this user: take the write access.
-            ::chmod(m_system.c_str(), 0444);
-            ::chmod(m_system.parent_path().c_str(), 0555);
         }
+        ::chmod(m_system.c_str(), m_root ? 0644 : 0444);
+        ::chmod(m_system.parent_path().c_str(), m_root ? 0755 : 0555);
     }
 
     void TearDown() override { ::chmod(m_system.parent_path().c_str(), 0755); }
-
-    void GiveSystemHiveToChild()
-    {
-        if (::geteuid() == 0) {
-            ASSERT_EQ(::chown(m_system.parent_path().c_str(), kNobody, kNobody), 0);
-            ::chown(m_system.c_str(), kNobody, kNobody);
-        } else {
-            ::chmod(m_system.parent_path().c_str(), 0755);
-            ::chmod(m_system.c_str(), 0644);
-        }
-    }
 
     // What an unprivileged process sees: which file, and whether the
     // system-wide key is visible; it also registers a key.
@@ -94,21 +75,24 @@ TEST_F(HiveLocation, UserHiveDefaultsToXdgConfigFolderAndRelativeOverridesAreIgn
 
 TEST_F(HiveLocation, RegistrationGoesToTheSystemHiveOnlyWhenItIsThereAndWritable)
 {
-    const fs::path perUser = m_config / "quillory" / "registry" / "machine.reg";
     // Read-only: the unprivileged process registers in its own file.
-    EXPECT_EQ(Probe(perUser, false), "");
-    EXPECT_TRUE(fs::exists(perUser));
-    fs::remove(perUser);
+    EXPECT_EQ(Probe(m_perUser, false), "");
+    EXPECT_TRUE(fs::exists(m_perUser));
+    fs::remove(m_perUser);
 
-    GiveSystemHiveToChild();
+    if (m_root) {
+        ASSERT_EQ(::chown(m_system.parent_path().c_str(), kNobody, kNobody), 0);
+        ::chown(m_system.c_str(), kNobody, kNobody);
+    } else {
+        ::chmod(m_system.parent_path().c_str(), 0755);
+        ::chmod(m_system.c_str(), 0644);
+    }
     EXPECT_EQ(Probe(m_system, true), "");
-    std::ifstream in(m_system);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\Software\\Classes\\QVTovanix.Tovanix]"), std::string::npos);
-    EXPECT_FALSE(fs::exists(perUser));
+    EXPECT_NE(ReadFile(m_system).find("[HKEY_LOCAL_MACHINE\\Software\\Classes\\QVTovanix.Tovanix]"), std::string::npos);
+    EXPECT_FALSE(fs::exists(m_perUser));
 
     fs::remove(m_system);
-    EXPECT_EQ(Probe(perUser, false), "");
+    EXPECT_EQ(Probe(m_perUser, false), "");
     EXPECT_FALSE(fs::exists(m_system)) << "the system-wide file is never created";
 }
 

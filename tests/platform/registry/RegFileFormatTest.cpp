@@ -10,124 +10,88 @@ using platform::registry::Hive;
 using platform::registry::HiveKey;
 using platform::registry::ParseHiveText;
 using platform::registry::SerializeHive;
+using Data = std::vector<std::uint8_t>;
 
-std::vector<std::uint8_t> Bytes(std::string_view s)
-{
-    return { s.begin(), s.end() };
-}
-
-std::vector<std::uint8_t> Sz(std::string_view s)
-{
-    auto b = Bytes(s);
-    b.push_back(0);
-    return b;
-}
-
-// Serialises, parses back and requires the same tree.
-void ExpectRoundTrip(const HiveKey& root, Hive hive)
-{
-    const std::string text = SerializeHive(root, hive);
-    const auto parsed = ParseHiveText(text, hive);
-    ASSERT_TRUE(parsed.root) << parsed.error << "\n" << text;
-    EXPECT_TRUE(*parsed.root == root) << text;
-    // And the text is stable: writing the parsed tree gives the same file.
-    EXPECT_EQ(SerializeHive(*parsed.root, hive), text);
-}
+Data Bytes(std::string_view s) { return { s.begin(), s.end() }; }
+Data Sz(std::string_view s) { return Bytes(std::string(s) + '\0'); }
 
 TEST(RegFileRoundTrip, EveryTypeKeepsItsExactBytesAndTrickyNamesSurvive)
 {
     HiveKey root("HKEY_CURRENT_USER");
     HiveKey& k = root.CreateSubKey("Types");
-    std::vector<std::uint8_t> big(1000);
+    Data big(1000);
     for (std::size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<std::uint8_t>(i * 7);
-    k.SetValue("sz", REG_SZ, Sz("plain text"));
-    k.SetValue("sz no terminator", REG_SZ, Bytes("C:\\path"));
-    k.SetValue("sz empty", REG_SZ, {});
-    k.SetValue("sz only zero", REG_SZ, Sz(""));
-    k.SetValue("sz two zeros", REG_SZ, Bytes(std::string_view("a\0\0", 3)));
-    k.SetValue("sz embedded zero", REG_SZ, Sz(std::string_view("a\0b", 3)));
-    k.SetValue("sz newline", REG_SZ, Sz("line1\nline2\r\n"));
-    k.SetValue("sz tab", REG_SZ, Sz("a\tb"));
-    k.SetValue("sz invalid utf8", REG_SZ, Sz("\xC3(\xFF"));
-    k.SetValue("sz quotes", REG_SZ, Sz("say \"hi\" \\\\server\\share\\"));
-    k.SetValue("sz non-ascii", REG_SZ, Sz("Grüße 日本 \xF0\x9F\x98\x80"));
-    k.SetValue("expand", REG_EXPAND_SZ, Sz("%HOME%/Grabbed Files"));
-    k.SetValue("binary", REG_BINARY, big);
-    k.SetValue("binary empty", REG_BINARY, {});
-    k.SetValue("dword", REG_DWORD, std::vector<std::uint8_t> { 0xF4, 0x01, 0x00, 0x00 });
-    k.SetValue("dword short", REG_DWORD, std::vector<std::uint8_t> { 0x01, 0x02, 0x03 });
-    k.SetValue("dword long", REG_DWORD, std::vector<std::uint8_t> { 1, 2, 3, 4, 5 });
-    k.SetValue("none", REG_NONE, {});
-    k.SetValue("multi", REG_MULTI_SZ, Bytes(std::string_view("a\0b\0\0", 5)));
-    k.SetValue("odd type", 0xFFFFFFFF, std::vector<std::uint8_t> { 0xAB });
+    const std::pair<DWORD, Data> values[] = { { REG_SZ, Sz("plain text") }, { REG_SZ, Bytes("C:\\path") },
+        { REG_SZ, {} }, { REG_SZ, Sz("") }, { REG_SZ, Bytes(std::string_view("a\0\0", 3)) },
+        { REG_SZ, Sz(std::string_view("a\0b", 3)) }, { REG_SZ, Sz("line1\nline2\r\n\t") }, { REG_SZ, Sz("\xC3(\xFF") },
+        { REG_SZ, Sz("say \"hi\" \\\\server\\share\\") }, { REG_SZ, Sz("Grüße 日本 \xF0\x9F\x98\x80") },
+        { REG_EXPAND_SZ, Sz("%HOME%/Grabbed Files") }, { REG_BINARY, big }, { REG_BINARY, {} },
+        { REG_DWORD, { 0xF4, 0x01, 0x00, 0x00 } }, { REG_DWORD, { 1, 2, 3 } }, { REG_DWORD, { 1, 2, 3, 4, 5 } },
+        { REG_NONE, {} }, { REG_MULTI_SZ, Bytes(std::string_view("a\0b\0\0", 5)) }, { 0xFFFFFFFF, { 0xAB } } };
+    for (const auto& [type, data] : values)
+        k.SetValue("v" + std::to_string(k.Values().size()), type, data);
 
     HiveKey& names = root.CreateSubKey("Names");
     const std::vector<std::string> tricky = { "", "@", "a=b", "=", "\"quoted\"", "back\\slash", "\\x41", "\\",
         "new\nline", "cr\rlf", "tab\tname", "\x7F", "Grüße", "bad\xFFutf8", "trailing space ", " lead", "[section]",
         ";comment", "hex:01", "-" };
     for (const std::string& name : tricky)
-        names.SetValue(name, REG_DWORD, std::vector<std::uint8_t> { static_cast<std::uint8_t>(names.Values().size()), 0, 0, 0 });
+        names.SetValue(name, REG_DWORD, Data { static_cast<std::uint8_t>(names.Values().size()), 0, 0, 0 });
     ASSERT_EQ(names.Values().size(), tricky.size());
-
     root.SetValue("at root", REG_SZ, Sz("x"));
     HiveKey& a = root.CreateSubKey("a]b[c");
     a.CreateSubKey("=\"q\"");
     a.CreateSubKey(" spaced ");
     root.CreateSubKey("Ärger").CreateSubKey("empty");
     root.CreateSubKey("@");
-    ExpectRoundTrip(root, Hive::CurrentUser);
+
+    const std::string text = SerializeHive(root, Hive::CurrentUser);
+    const auto parsed = ParseHiveText(text, Hive::CurrentUser);
+    ASSERT_TRUE(parsed.root) << parsed.error << "\n" << text;
+    EXPECT_TRUE(*parsed.root == root) << text;
+    EXPECT_EQ(SerializeHive(*parsed.root, Hive::CurrentUser), text) << "the text is stable";
 }
 
-TEST(RegFileText, LooksLikeARegistryExport)
+TEST(RegFileText, LooksLikeARegistryExportWithLongHexWrappedWithinEightyColumns)
 {
     HiveKey root("HKEY_CURRENT_USER");
     HiveKey& k = root.CreateSubKey("Software").CreateSubKey("Vornel");
     k.SetValue("", REG_SZ, Sz("default"));
     k.SetValue("GrabPath", REG_SZ, Sz("C:\\Users\\me \"x\""));
-    k.SetValue("GrabFlash", REG_BINARY, std::vector<std::uint8_t> { 1 });
-    k.SetValue("MaxOverallLog", REG_DWORD, std::vector<std::uint8_t> { 0xF4, 0x01, 0, 0 });
+    k.SetValue("GrabFlash", REG_BINARY, Data { 1 });
+    k.SetValue("MaxOverallLog", REG_DWORD, Data { 0xF4, 0x01, 0, 0 });
     k.SetValue("Bare", REG_SZ, Bytes("ab"));
     k.SetValue("Expand", REG_EXPAND_SZ, Sz("%A%"));
     EXPECT_EQ(SerializeHive(root, Hive::CurrentUser),
-        "Windows Registry Editor Version 5.00\n"
-        "\n"
-        "[HKEY_CURRENT_USER\\Software]\n"
-        "\n"
+        "Windows Registry Editor Version 5.00\n\n"
+        "[HKEY_CURRENT_USER\\Software]\n\n"
         "[HKEY_CURRENT_USER\\Software\\Vornel]\n"
         "@=\"default\"\n"
         "\"GrabPath\"=\"C:\\\\Users\\\\me \\\"x\\\"\"\n"
         "\"GrabFlash\"=hex:01\n"
         "\"MaxOverallLog\"=dword:000001f4\n"
         "\"Bare\"=hex(1):61,62\n"
-        "\"Expand\"=hex(2):25,41,25,00\n"
-        "\n");
-}
+        "\"Expand\"=hex(2):25,41,25,00\n\n");
 
-TEST(RegFileText, LongHexWrapsWithinEightyColumnsAndReadsBack)
-{
-    HiveKey root("HKEY_CURRENT_USER");
-    std::vector<std::uint8_t> data(500, 0xAB);
-    root.CreateSubKey("K").SetValue("a rather long value name", REG_BINARY, data);
+    const Data data(500, 0xAB);
+    k.SetValue("a rather long value name", REG_BINARY, data);
     const std::string text = SerializeHive(root, Hive::CurrentUser);
-    std::size_t start = 0, lines = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
+    std::size_t lines = 0;
+    for (std::size_t start = 0, end; start < text.size(); start = end + 1, ++lines) {
+        end = text.find('\n', start);
         EXPECT_LE(end - start, 80u) << text.substr(start, end - start);
-        start = end + 1;
-        ++lines;
     }
-    EXPECT_GT(lines, 20u);
+    EXPECT_GT(lines, 30u);
     EXPECT_NE(text.find(",\\\n  ab,"), std::string::npos);
     const auto parsed = ParseHiveText(text, Hive::CurrentUser);
     ASSERT_TRUE(parsed.root) << parsed.error;
-    EXPECT_EQ(parsed.root->FindSubKey("k")->FindValue("A RATHER LONG VALUE NAME")->data, data);
+    EXPECT_EQ(parsed.root->FindSubKey("software")->FindSubKey("vornel")->FindValue("A RATHER LONG VALUE NAME")->data, data);
 }
 
 TEST(RegFileParse, AcceptsHandWrittenRegeditStyle)
 {
-    const std::string text = "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n"
-                             "\r\n"
+    const std::string text = "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n"
                              "; written by hand\r\n"
                              "[HKEY_CLASSES_ROOT\\QVTovanix.Tovanix\\CLSID]\r\n"
                              "@=\"{7D3A21B4-5C9E-4F08-A6D2-3B81E0C4F957}\"\r\n"
@@ -144,20 +108,22 @@ TEST(RegFileParse, AcceptsHandWrittenRegeditStyle)
         Sz("{7D3A21B4-5C9E-4F08-A6D2-3B81E0C4F957}"));
     const HiveKey* x = parsed.root->FindSubKey("Software")->FindSubKey("X");
     ASSERT_NE(x, nullptr);
-    EXPECT_EQ(x->FindValue("Small")->data, (std::vector<std::uint8_t> { 0x1F, 0, 0, 0 }));
-    EXPECT_EQ(x->FindValue("Upper")->data, (std::vector<std::uint8_t> { 0xAB, 0xCD, 0xEF }));
+    EXPECT_EQ(x->FindValue("Small")->data, (Data { 0x1F, 0, 0, 0 }));
+    EXPECT_EQ(x->FindValue("Upper")->data, (Data { 0xAB, 0xCD, 0xEF }));
     EXPECT_EQ(x->FindValue("Spaced")->data, Sz("v"));
 }
 
-TEST(RegFileParse, RejectsDamagedFilesWithTheLine)
+TEST(RegFileParse, RejectsDamagedFilesWithTheLineAndBoundsNesting)
 {
     const std::string header = "Windows Registry Editor Version 5.00\n\n";
+    const std::string key = header + "[HKEY_CURRENT_USER\\A]\n"; // values go on line 4
+    ASSERT_TRUE(ParseHiveText(header, Hive::CurrentUser).root) << "the header alone is a valid, empty hive";
     struct Case {
         const char* what;
         std::string text;
         const char* line;
     };
-    const std::vector<Case> cases = {
+    const Case cases[] = {
         { "no header", "[HKEY_CURRENT_USER\\A]\n", "line 1:" },
         { "empty file", "", "line 0:" },
         { "value before section", header + "\"a\"=\"b\"\n", "line 3:" },
@@ -166,39 +132,37 @@ TEST(RegFileParse, RejectsDamagedFilesWithTheLine)
         { "unclosed section", header + "[HKEY_CURRENT_USER\\A\n", "line 3:" },
         { "empty key name", header + "[HKEY_CURRENT_USER\\A\\\\B]\n", "line 3:" },
         { "key name too long", header + "[HKEY_CURRENT_USER\\" + std::string(256, 'k') + "]\n", "line 3:" },
-        { "unknown escape", header + "[HKEY_CURRENT_USER\\A]\n\"a\\q\"=\"b\"\n", "line 4:" },
-        { "unterminated quote", header + "[HKEY_CURRENT_USER\\A]\n\"a\"=\"b\n", "line 4:" },
-        { "torn in the middle of a value", header + "[HKEY_CURRENT_USER\\A]\n\"a\"=hex:01,0", "line 4:" },
-        { "junk after string", header + "[HKEY_CURRENT_USER\\A]\n\"a\"=\"b\"c\n", "line 4:" },
-        { "bad hex byte", header + "[HKEY_CURRENT_USER\\A]\n\"a\"=hex:1g\n", "line 4:" },
-        { "one-digit byte", header + "[HKEY_CURRENT_USER\\A]\n\"a\"=hex:1\n", "line 4:" },
-        { "three-digit byte", header + "[HKEY_CURRENT_USER\\A]\n\"a\"=hex:123\n", "line 4:" },
-        { "empty byte", header + "[HKEY_CURRENT_USER\\A]\n\"a\"=hex:01,,02\n", "line 4:" },
-        { "continuation at end", header + "[HKEY_CURRENT_USER\\A]\n\"a\"=hex:01,\\\n", "line 4:" },
-        { "dword too long", header + "[HKEY_CURRENT_USER\\A]\n\"a\"=dword:123456789\n", "line 4:" },
-        { "dword cut short", header + "[HKEY_CURRENT_USER\\A]\n\"a\"=dword:000001\n", "line 4:" },
-        { "last line cut short", header + "[HKEY_CURRENT_USER\\A]\n\"a\"=\"b\"", "line 4:" },
-        { "bad type", header + "[HKEY_CURRENT_USER\\A]\n\"a\"=hex(zz):00\n", "line 4:" },
         { "deletion", header + "[-HKEY_CURRENT_USER\\A]\n", "line 3:" },
-        { "value deletion", header + "[HKEY_CURRENT_USER\\A]\n\"a\"=-\n", "line 4:" },
         { "binary garbage", header + std::string("\0\x01\x02", 3), "line 3:" },
+        { "unknown escape", key + "\"a\\q\"=\"b\"\n", "line 4:" },
+        { "unterminated quote", key + "\"a\"=\"b\n", "line 4:" },
+        { "torn in the middle of a value", key + "\"a\"=hex:01,0", "line 4:" },
+        { "junk after string", key + "\"a\"=\"b\"c\n", "line 4:" },
+        { "bad hex byte", key + "\"a\"=hex:1g\n", "line 4:" },
+        { "one-digit byte", key + "\"a\"=hex:1\n", "line 4:" },
+        { "three-digit byte", key + "\"a\"=hex:123\n", "line 4:" },
+        { "empty byte", key + "\"a\"=hex:01,,02\n", "line 4:" },
+        { "continuation at end", key + "\"a\"=hex:01,\\\n", "line 4:" },
+        { "dword too long", key + "\"a\"=dword:123456789\n", "line 4:" },
+        { "dword cut short", key + "\"a\"=dword:000001\n", "line 4:" },
+        { "last line cut short", key + "\"a\"=\"b\"", "line 4:" },
+        { "bad type", key + "\"a\"=hex(zz):00\n", "line 4:" },
+        { "value deletion", key + "\"a\"=-\n", "line 4:" },
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         const auto parsed = ParseHiveText(c.text, Hive::CurrentUser);
-        ASSERT_TRUE(ParseHiveText(header, Hive::CurrentUser).root) << "the header alone is a valid, empty hive";
-        EXPECT_FALSE(parsed.root) << c.what;
-        EXPECT_EQ(parsed.error.rfind(c.line, 0), 0u) << c.what << ": " << parsed.error;
+        EXPECT_FALSE(parsed.root);
+        EXPECT_EQ(parsed.error.rfind(c.line, 0), 0u) << parsed.error;
     }
-}
 
-TEST(RegFileParse, DeepNestingIsBoundedNotStackOverflow)
-{
+    // Nesting deep enough to overflow a recursive walk is refused at 512.
     std::string path = "HKEY_CURRENT_USER";
     for (int i = 0; i < 100000; ++i)
         path += "\\k";
-    const auto parsed = ParseHiveText("Windows Registry Editor Version 5.00\n[" + path + "]\n", Hive::CurrentUser);
-    EXPECT_FALSE(parsed.root);
-    EXPECT_NE(parsed.error.find("512"), std::string::npos) << parsed.error;
+    const auto deep = ParseHiveText(header + "[" + path + "]\n", Hive::CurrentUser);
+    EXPECT_FALSE(deep.root);
+    EXPECT_NE(deep.error.find("512"), std::string::npos) << deep.error;
 }
 
 // Damaged copies of a real file either fail cleanly or parse into a tree
@@ -208,16 +172,15 @@ TEST(RegFileParse, RandomDamageNeverCrashesOrLoses)
     HiveKey root("HKEY_CURRENT_USER");
     HiveKey& k = root.CreateSubKey("Software").CreateSubKey("Vornel");
     k.SetValue("GrabPath", REG_SZ, Sz("C:\\a \"b\""));
-    k.SetValue("n\\x", REG_BINARY, std::vector<std::uint8_t>(100, 0x5A));
-    k.SetValue("d", REG_DWORD, std::vector<std::uint8_t> { 1, 2, 3, 4 });
+    k.SetValue("n\\x", REG_BINARY, Data(100, 0x5A));
+    k.SetValue("d", REG_DWORD, Data { 1, 2, 3, 4 });
     const std::string original = SerializeHive(root, Hive::CurrentUser);
     std::mt19937 random(12345);
     const std::string alphabet = "[]\\\"=@,:\n\r x0fhexdword()";
     int parsedCount = 0;
     for (int round = 0; round < 3000; ++round) {
         std::string text = original;
-        const int edits = 1 + static_cast<int>(random() % 4);
-        for (int e = 0; e < edits; ++e) {
+        for (int e = 0, edits = 1 + static_cast<int>(random() % 4); e < edits; ++e) {
             const std::size_t at = random() % text.size();
             switch (random() % 3) {
             case 0: text[at] = alphabet[random() % alphabet.size()]; break;

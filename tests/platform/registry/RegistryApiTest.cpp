@@ -5,9 +5,11 @@
 
 namespace {
 
-using QueryBuffer = RegistryTest;
+using registrytest::ReadFile;
 
-TEST_F(QueryBuffer, SmallOrMissingBufferGetsTheSizeAndTypeButNoByte)
+using RegistryApi = RegistryTest;
+
+TEST_F(RegistryApi, SmallOrMissingBufferGetsTheSizeAndTypeButNoByte)
 {
     RegKey key;
     ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Test"), ERROR_SUCCESS);
@@ -29,16 +31,17 @@ TEST_F(QueryBuffer, SmallOrMissingBufferGetsTheSizeAndTypeButNoByte)
         { "Nothing", 0, ERROR_FILE_NOT_FOUND, 0, REG_NONE },
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         std::array<std::uint8_t, 260> buffer {};
         buffer.fill('#');
         DWORD size = c.buffer;
         DWORD type = REG_NONE;
-        EXPECT_EQ(RegQueryValueEx(key.get(), c.name, &type, c.buffer ? buffer.data() : nullptr, &size), c.result) << c.name;
+        EXPECT_EQ(RegQueryValueEx(key.get(), c.name, &type, c.buffer ? buffer.data() : nullptr, &size), c.result);
         if (c.result != ERROR_FILE_NOT_FOUND) {
-            EXPECT_EQ(size, c.size) << c.name;
-            EXPECT_EQ(type, c.type) << c.name;
+            EXPECT_EQ(size, c.size);
+            EXPECT_EQ(type, c.type);
         }
-        EXPECT_EQ(buffer[0], '#') << c.name << ": a short buffer was written";
+        EXPECT_EQ(buffer[0], '#') << "a short buffer was written";
     }
     char chars[260];
     DWORD count = sizeof chars;
@@ -52,9 +55,7 @@ TEST_F(QueryBuffer, SmallOrMissingBufferGetsTheSizeAndTypeButNoByte)
     EXPECT_EQ(std::vector<std::uint8_t>(out, out + 5), std::vector<std::uint8_t>(blob.begin(), blob.end()));
 }
 
-using TypedReads = RegistryTest;
-
-TEST_F(TypedReads, EachTypedReadRefusesOtherTypesAndSizes)
+TEST_F(RegistryApi, EachTypedReadRefusesOtherTypesAndSizes)
 {
     RegKey key;
     ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Test"), ERROR_SUCCESS);
@@ -69,18 +70,17 @@ TEST_F(TypedReads, EachTypedReadRefusesOtherTypesAndSizes)
     for (const auto& [name, result, text] : { std::tuple { "Number", ERROR_INVALID_DATA, "" },
              std::tuple { "Expand", ERROR_SUCCESS, "%HOME%/x" }, std::tuple { "Empty", ERROR_SUCCESS, "" },
              std::tuple { "ZeroBytes", ERROR_SUCCESS, "" } }) {
+        SCOPED_TRACE(name);
         char buffer[64] = "stale";
         DWORD chars = sizeof buffer;
-        EXPECT_EQ(key.QueryStringValue(name, buffer, &chars), result) << name;
+        EXPECT_EQ(key.QueryStringValue(name, buffer, &chars), result);
         if (result == ERROR_SUCCESS) {
-            EXPECT_STREQ(buffer, text) << name;
+            EXPECT_STREQ(buffer, text);
+        }
+        if (std::string_view(name) == "Expand") {
+            EXPECT_EQ(chars, 9u);
         }
     }
-    DWORD chars = 64;
-    char buffer[64];
-    ASSERT_EQ(key.QueryStringValue("Expand", buffer, &chars), ERROR_SUCCESS);
-    EXPECT_EQ(chars, 9u);
-
     DWORD value = 0;
     ASSERT_EQ(key.QueryDWORDValue("Number", value), ERROR_SUCCESS);
     EXPECT_EQ(value, 0x01020304u);
@@ -94,42 +94,20 @@ TEST_F(TypedReads, EachTypedReadRefusesOtherTypesAndSizes)
     EXPECT_EQ(key.QueryBinaryValue("Number", &limit, &bytes), ERROR_INVALID_DATA);
 }
 
-using Keys = RegistryTest;
-
-TEST_F(Keys, CreateReportsDispositionAndOpenFindsOnlyExisting)
-{
-    HKEY key = nullptr;
-    DWORD disposition = 0;
-    ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "A\\B\\C", KEY_ALL_ACCESS, &key, &disposition), ERROR_SUCCESS);
-    EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
-    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-    ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "A\\B\\C", KEY_ALL_ACCESS, &key, &disposition), ERROR_SUCCESS);
-    EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
-    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-
-    HKEY missing = reinterpret_cast<HKEY>(std::uintptr_t { 1 });
-    EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "A\\X", KEY_READ, &missing), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(missing, nullptr);
-    // Creating a key left out none of its parents.
-    RegKey b;
-    EXPECT_EQ(b.Open(HKEY_CURRENT_USER, "A\\B", KEY_READ), ERROR_SUCCESS);
-}
-
-TEST_F(Keys, NamesAreCaseInsensitiveAndKeepFirstCase)
+TEST_F(RegistryApi, NamesFoldCaseKeepTheirFirstSpellingAndCreateMakesEveryParent)
 {
     RegKey key;
-    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Vornel"), ERROR_SUCCESS);
-    ASSERT_EQ(key.SetStringValue("GrabPath", "/a"), ERROR_SUCCESS);
-
-    RegKey other;
     DWORD disposition = 0;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Vornel", KEY_READ | KEY_WRITE, &disposition), ERROR_SUCCESS);
+    EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+    ASSERT_EQ(key.SetStringValue("GrabPath", "/a"), ERROR_SUCCESS);
+    RegKey other;
     ASSERT_EQ(other.Create(HKEY_CURRENT_USER, "SOFTWARE\\vornel", KEY_READ | KEY_WRITE, &disposition), ERROR_SUCCESS);
     EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
     ASSERT_EQ(other.SetStringValue("GRABPATH", "/b"), ERROR_SUCCESS);
     std::string text;
     ASSERT_EQ(key.QueryStringValue("grabpath", text), ERROR_SUCCESS);
     EXPECT_EQ(text, "/b");
-
     RegKey software;
     ASSERT_EQ(software.Open(HKEY_CURRENT_USER, "software", KEY_READ), ERROR_SUCCESS);
     std::string name;
@@ -140,40 +118,32 @@ TEST_F(Keys, NamesAreCaseInsensitiveAndKeepFirstCase)
     EXPECT_EQ(values, 1u);
     ASSERT_EQ(RegEnumValue(key.get(), 0, name), ERROR_SUCCESS);
     EXPECT_EQ(name, "GrabPath");
-}
 
-TEST_F(Keys, NonAsciiNamesFoldCase)
-{
-    RegKey key;
+    // Non-ASCII letters fold too, but only by simple one-to-one mappings.
     ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Grüße\\Ärger"), ERROR_SUCCESS);
     ASSERT_EQ(key.SetDWORDValue("Wert\xC3\xA9", 1), ERROR_SUCCESS); // "Werté"
-    RegKey upper;
-    ASSERT_EQ(upper.Open(HKEY_CURRENT_USER, "GRÜSSE\\ärger", KEY_READ), ERROR_FILE_NOT_FOUND)
-        << "ß has no single-character upper case; only simple mappings fold";
-    ASSERT_EQ(upper.Open(HKEY_CURRENT_USER, "GRÜßE\\äRGER", KEY_READ), ERROR_SUCCESS);
-    DWORD v = 0;
-    EXPECT_EQ(upper.QueryDWORDValue("WERT\xC3\x89", v), ERROR_SUCCESS); // "WERTÉ"
+    EXPECT_EQ(other.Open(HKEY_CURRENT_USER, "GRÜSSE\\ärger", KEY_READ), ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(other.Open(HKEY_CURRENT_USER, "GRÜßE\\äRGER", KEY_READ), ERROR_SUCCESS);
+    EXPECT_EQ(other.QueryDWORDValue("WERT\xC3\x89", disposition), ERROR_SUCCESS); // "WERTÉ"
+    EXPECT_EQ(other.Open(HKEY_CURRENT_USER, "Grüße", KEY_READ), ERROR_SUCCESS);
+
+    HKEY missing = reinterpret_cast<HKEY>(std::uintptr_t { 1 });
+    EXPECT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\X", KEY_READ, &missing), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(missing, nullptr);
 }
 
-TEST_F(Keys, MalformedPathsAreRefused)
+TEST_F(RegistryApi, MalformedPathsAndForgedHandlesAreRefusedNotFatal)
 {
     HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "a\\\\b", KEY_ALL_ACCESS, &key, nullptr), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "\\a", KEY_ALL_ACCESS, &key, nullptr), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "line\nbreak", KEY_ALL_ACCESS, &key, nullptr), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, std::string(256, 'k').c_str(), KEY_ALL_ACCESS, &key, nullptr),
-        ERROR_INVALID_PARAMETER);
+    const std::string paths[] = { "a\\\\b", "\\a", "line\nbreak", std::string(256, 'k') };
+    for (const std::string& path : paths)
+        EXPECT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, path.c_str(), KEY_ALL_ACCESS, &key, nullptr), ERROR_INVALID_PARAMETER)
+            << path;
     EXPECT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "a", KEY_ALL_ACCESS, nullptr, nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(std::filesystem::exists(m_userFile)) << "a refused path wrote the hive";
     // One trailing backslash is tolerated, as on Windows.
     ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "ok\\", KEY_ALL_ACCESS, &key, nullptr), ERROR_SUCCESS);
-    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-    EXPECT_FALSE(std::filesystem::exists(m_userFile) && ReadFile(m_userFile).find("line") != std::string::npos);
-}
 
-TEST_F(Keys, ClosedAndForgedHandlesAreInvalidNotFatal)
-{
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "K", KEY_ALL_ACCESS, &key, nullptr), ERROR_SUCCESS);
     ASSERT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
     DWORD size = 0;
@@ -186,7 +156,7 @@ TEST_F(Keys, ClosedAndForgedHandlesAreInvalidNotFatal)
     EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
 }
 
-TEST_F(Keys, AccessMaskIsEnforced)
+TEST_F(RegistryApi, AccessMaskIsEnforced)
 {
     RegKey writer;
     ASSERT_EQ(writer.Create(HKEY_CURRENT_USER, "K"), ERROR_SUCCESS);
@@ -201,6 +171,8 @@ TEST_F(Keys, AccessMaskIsEnforced)
     DWORD v = 0;
     EXPECT_EQ(reader.QueryDWORDValue("v", v), ERROR_SUCCESS);
     EXPECT_EQ(v, 1u);
+    // KEY_READ | KEY_WRITE lacks DELETE, which emptying a key needs.
+    EXPECT_EQ(RegDeleteTree(writer.get(), nullptr), ERROR_ACCESS_DENIED);
 
     RegKey setOnly;
     ASSERT_EQ(setOnly.Open(HKEY_CURRENT_USER, "K", KEY_SET_VALUE), ERROR_SUCCESS);
@@ -210,28 +182,14 @@ TEST_F(Keys, AccessMaskIsEnforced)
     EXPECT_EQ(setOnly.SetDWORDValue("v", 3), ERROR_SUCCESS);
 }
 
-TEST_F(Keys, DefaultValueIsNullOrEmptyName)
+TEST_F(RegistryApi, DeleteTreeRemovesEverythingBelowOnlyAndStrandsOpenHandles)
 {
     RegKey key;
-    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "K"), ERROR_SUCCESS);
-    ASSERT_EQ(key.SetStringValue(nullptr, "default"), ERROR_SUCCESS);
-    std::string text;
-    ASSERT_EQ(key.QueryStringValue("", text), ERROR_SUCCESS);
-    EXPECT_EQ(text, "default");
-    EXPECT_NE(ReadFile(m_userFile).find("@=\"default\""), std::string::npos);
-    EXPECT_EQ(key.DeleteValue(""), ERROR_SUCCESS);
-    EXPECT_EQ(key.QueryStringValue(nullptr, text), ERROR_FILE_NOT_FOUND);
-}
-
-using Deletion = RegistryTest;
-
-TEST_F(Deletion, DeleteTreeRemovesEverythingBelowOnly)
-{
-    RegKey key;
-    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Root\\Doomed\\Deep\\Deeper"), ERROR_SUCCESS);
-    ASSERT_EQ(key.SetDWORDValue("v", 1), ERROR_SUCCESS);
+    RegKey victim;
+    ASSERT_EQ(victim.Create(HKEY_CURRENT_USER, "Root\\Doomed\\Deep\\Deeper"), ERROR_SUCCESS);
+    ASSERT_EQ(victim.SetDWORDValue("v", 1), ERROR_SUCCESS);
     ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Root\\Doomed2"), ERROR_SUCCESS);
-    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Root"), ERROR_SUCCESS);
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Root", KEY_ALL_ACCESS), ERROR_SUCCESS);
     ASSERT_EQ(key.SetDWORDValue("keep", 1), ERROR_SUCCESS);
 
     EXPECT_EQ(RegDeleteKey(key.get(), "Doomed"), ERROR_ACCESS_DENIED) << "RegDeleteKey needs a key without subkeys";
@@ -244,53 +202,34 @@ TEST_F(Deletion, DeleteTreeRemovesEverythingBelowOnly)
     EXPECT_EQ(ReadFile(m_userFile).find("Deep"), std::string::npos);
     DWORD v = 0;
     EXPECT_EQ(key.QueryDWORDValue("keep", v), ERROR_SUCCESS);
-}
 
-TEST_F(Deletion, DeleteTreeWithoutSubKeyEmptiesButKeepsTheKey)
-{
-    RegKey key;
-    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Root\\Child"), ERROR_SUCCESS);
-    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Root", KEY_ALL_ACCESS), ERROR_SUCCESS);
-    ASSERT_EQ(key.SetDWORDValue("v", 1), ERROR_SUCCESS);
+    // A handle into the removed tree reports it instead of resurrecting it.
+    EXPECT_EQ(victim.SetDWORDValue("v", 1), ERROR_KEY_DELETED);
+    EXPECT_EQ(victim.QueryDWORDValue("v", v), ERROR_KEY_DELETED);
+    RegKey child;
+    EXPECT_EQ(child.Create(victim.get(), "Child"), ERROR_KEY_DELETED);
+    EXPECT_EQ(ReadFile(m_userFile).find("Deeper"), std::string::npos);
+
+    // Without a subkey name the key itself is emptied but kept.
     ASSERT_EQ(RegDeleteTree(key.get(), nullptr), ERROR_SUCCESS);
     DWORD subKeys = 9, values = 9;
     ASSERT_EQ(RegQueryInfoKey(key.get(), &subKeys, &values), ERROR_SUCCESS);
     EXPECT_EQ(subKeys, 0u);
     EXPECT_EQ(values, 0u);
-
-    // KEY_READ | KEY_WRITE lacks DELETE, which Windows requires here.
-    RegKey plain;
-    ASSERT_EQ(plain.Open(HKEY_CURRENT_USER, "Root"), ERROR_SUCCESS);
-    EXPECT_EQ(RegDeleteTree(plain.get(), nullptr), ERROR_ACCESS_DENIED);
 }
 
-TEST_F(Deletion, HandleToDeletedKeyReportsKeyDeleted)
-{
-    RegKey victim;
-    ASSERT_EQ(victim.Create(HKEY_CURRENT_USER, "Root\\Victim"), ERROR_SUCCESS);
-    ASSERT_EQ(RegDeleteTree(HKEY_CURRENT_USER, "Root"), ERROR_SUCCESS);
-    EXPECT_EQ(victim.SetDWORDValue("v", 1), ERROR_KEY_DELETED);
-    DWORD v = 0;
-    EXPECT_EQ(victim.QueryDWORDValue("v", v), ERROR_KEY_DELETED);
-    RegKey child;
-    EXPECT_EQ(child.Create(victim.get(), "Child"), ERROR_KEY_DELETED);
-    EXPECT_EQ(ReadFile(m_userFile).find("Victim"), std::string::npos);
-}
-
-TEST_F(Deletion, RootsCannotBeDeleted)
+TEST_F(RegistryApi, RootsCannotBeDeletedButEmptyNameIsTheHandlesOwnKey)
 {
     EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, ""), ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegDeleteKey(HKEY_CLASSES_ROOT, ""), ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, nullptr), ERROR_INVALID_PARAMETER);
     RegKey leaf;
     ASSERT_EQ(leaf.Create(HKEY_CURRENT_USER, "Leaf"), ERROR_SUCCESS);
-    EXPECT_EQ(RegDeleteKey(leaf.get(), ""), ERROR_SUCCESS) << "\"\" names the handle's own key";
+    EXPECT_EQ(RegDeleteKey(leaf.get(), ""), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteKey(HKEY_CURRENT_USER, "Leaf"), ERROR_FILE_NOT_FOUND);
 }
 
-using Enumeration = RegistryTest;
-
-TEST_F(Enumeration, SubKeysSortedValuesInSetOrder)
+TEST_F(RegistryApi, EnumerationListsSubKeysSortedAndValuesInSetOrder)
 {
     RegKey key;
     ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "E"), ERROR_SUCCESS);
@@ -313,16 +252,13 @@ TEST_F(Enumeration, SubKeysSortedValuesInSetOrder)
     EXPECT_EQ(values, (std::vector<std::string> { "z", "a", "M" }));
     EXPECT_EQ(RegEnumKeyEx(key.get(), 4, name), ERROR_NO_MORE_ITEMS);
     EXPECT_EQ(RegEnumValue(key.get(), 3, name), ERROR_NO_MORE_ITEMS);
-
     std::vector<std::uint8_t> data;
     ASSERT_EQ(RegEnumValue(key.get(), 1, name, &type, &data), ERROR_SUCCESS);
     EXPECT_EQ(type, REG_DWORD);
     EXPECT_EQ(data, (std::vector<std::uint8_t> { 1, 0, 0, 0 }));
 }
 
-using ClassesRoot = RegistryTest;
-
-TEST_F(ClassesRoot, OpensEmptyWithoutWritingAndLivesInMachineHiveUnderSoftwareClasses)
+TEST_F(RegistryApi, ClassesRootOpensEmptyWithoutWritingAndLivesInMachineHiveUnderSoftwareClasses)
 {
     RegKey root;
     ASSERT_EQ(root.Open(HKEY_CLASSES_ROOT, "", KEY_READ), ERROR_SUCCESS);
@@ -344,6 +280,10 @@ TEST_F(ClassesRoot, OpensEmptyWithoutWritingAndLivesInMachineHiveUnderSoftwareCl
     EXPECT_NE(ReadFile(m_machineFile).find("[HKEY_LOCAL_MACHINE\\Software\\Classes\\QVTovanix.Tovanix\\CLSID]"),
         std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(m_userFile));
+    // The default value: a null or an empty name, "@" in the file.
+    EXPECT_NE(ReadFile(m_machineFile).find("@=\"{7D3A21B4"), std::string::npos);
+    EXPECT_EQ(progId.DeleteValue(""), ERROR_SUCCESS);
+    EXPECT_EQ(viaMachine.QueryStringValue(nullptr, clsid), ERROR_FILE_NOT_FOUND);
 }
 
 } // namespace
