@@ -1,5 +1,6 @@
 #include "grabber/TovanixSettings.h"
 
+#include "options/LogValues.h"
 #include "platform/registry/Registry.h"
 #include "platform/sys/XdgPaths.h"
 
@@ -110,28 +111,12 @@ bool AnythingAt(const std::string& path)
 
 std::optional<std::uint8_t> ReadSettingsFlag(HKEY key, const char* name)
 {
-    std::uint8_t byte = 0;
-    DWORD size = 1;
-    if (RegQueryValueEx(key, name, nullptr, &byte, &size) != ERROR_SUCCESS || size != 1)
-        return std::nullopt;
-    return byte;
+    return ReadLogFlag(key, name);
 }
 
 std::optional<std::string> ReadSettingsPath(HKEY key, const char* name)
 {
-    std::array<char, kMaxSettingsPath> buffer {};
-    DWORD type = REG_NONE;
-    DWORD size = buffer.size();
-    if (RegQueryValueEx(key, name, &type, reinterpret_cast<std::uint8_t*>(buffer.data()), &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
-        return std::nullopt;
-    if (size == 0)
-        return std::string();
-    // Without its terminating zero the text cannot be trusted to end.
-    if (buffer[size - 1] != '\0')
-        return std::nullopt;
-    return std::string(buffer.data());
+    return ReadSettingsText(key, name, kMaxSettingsPath);
 }
 
 std::string DefaultRootFolder(CreateDocuments create)

@@ -1,23 +1,24 @@
 #include "options/LogValues.h"
 
 #include <array>
+#include <vector>
 
-namespace {
-
-std::string ReadLogPath(HKEY key, const char* name)
+std::optional<std::string> ReadSettingsText(HKEY key, const char* name, std::size_t bufferBytes)
 {
-    std::array<char, kLogPathBuffer> buffer {};
+    std::vector<char> buffer(bufferBytes);
     DWORD type = REG_NONE;
-    DWORD size = buffer.size();
+    DWORD size = static_cast<DWORD>(buffer.size());
     if (RegQueryValueEx(key, name, &type, reinterpret_cast<std::uint8_t*>(buffer.data()), &size) != ERROR_SUCCESS)
-        return {};
+        return std::nullopt;
+    if (type != REG_SZ && type != REG_EXPAND_SZ)
+        return std::nullopt;
+    if (size == 0)
+        return std::string();
     // Without its terminating zero the text cannot be trusted to end.
-    if ((type != REG_SZ && type != REG_EXPAND_SZ) || size == 0 || buffer[size - 1] != '\0')
-        return {};
+    if (buffer[size - 1] != '\0')
+        return std::nullopt;
     return std::string(buffer.data());
 }
-
-} // namespace
 
 std::optional<std::uint8_t> ReadLogFlag(HKEY key, const char* name)
 {
@@ -43,7 +44,7 @@ void LogValues::Read(HKEY key)
 {
     if (auto v = ReadLogFlag(key, "OverallLog"))
         overallLog = *v != 0;
-    overallLogPath = ReadLogPath(key, "OverallLogPath");
+    overallLogPath = ReadSettingsText(key, "OverallLogPath", kLogPathBuffer).value_or("");
     if (auto v = ReadLogInt32(key, "MaxOverallLog"))
         maxOverallLog = *v;
     if (auto v = ReadLogFlag(key, "PostGrabbingLog"))

@@ -40,3 +40,7 @@ struct LogValues {
 // A four-byte little-endian signed value; nullopt when missing or of another
 // size.
 [[nodiscard]] std::optional<std::int32_t> ReadLogInt32(HKEY key, const char* name);
+// A REG_SZ or REG_EXPAND_SZ value read into a buffer of `bufferBytes`;
+// nullopt when missing, too long, of another type or not terminated. An
+// empty stored value reads as empty.
+[[nodiscard]] std::optional<std::string> ReadSettingsText(HKEY key, const char* name, std::size_t bufferBytes);
