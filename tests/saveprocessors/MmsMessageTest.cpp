@@ -42,39 +42,27 @@ TEST(MmsMessage, L8IsTheFieldFormulaNotTheRoundedUpUnitCount)
         EXPECT_EQ(mms::L8(n), expected) << "n = " << n;
 }
 
-TEST(MmsMessage, ConnectForHostAHas148BytePayloadAnd180InTheLengthField)
+TEST(MmsMessage, ConnectForHostAHas148BytePayloadAnd180InTheLengthFieldAndRefusesAnOverlongHost)
 {
     const auto payload = mms::ConnectPayload("a");
     ASSERT_TRUE(payload);
     ASSERT_EQ(payload->size(), 148u);
     const Bytes message = mms::BuildCommandMessage(mms::kConnect, 0, 0x0004000B, 7, *payload);
     ASSERT_EQ(message.size(), 48u + 148u);
-    EXPECT_EQ(mms::ReadLe32(message, 0), 1u);
-    EXPECT_EQ(Bytes(message.begin() + 4, message.begin() + 8), Hex("cefa0bb0"));
-    EXPECT_EQ(mms::ReadLe32(message, 8), 180u);
-    EXPECT_EQ(Bytes(message.begin() + 12, message.begin() + 16), Hex("4d4d5320"));
-    EXPECT_EQ(mms::ReadLe32(message, 16), 19u + 4);
-    EXPECT_EQ(mms::ReadLe32(message, 20), 7u);
-    EXPECT_EQ(mms::ReadLe64(message, 24), 0u);
-    EXPECT_EQ(mms::ReadLe32(message, 32), 19u + 2);
-    EXPECT_EQ(mms::ReadLe32(message, 36), 0x00030001u);
-    EXPECT_EQ(mms::ReadLe32(message, 40), 0u);
-    EXPECT_EQ(mms::ReadLe32(message, 44), 0x0004000Bu);
-    // 1C 03 then the text, one 16-bit unit per character, 8 zero bytes.
-    EXPECT_EQ(Bytes(message.begin() + 48, message.begin() + 56), Hex("1c0003004e005300"));
-    const std::string expectedText =
-        std::string("\x1C\x03", 2) + "NSPlayer/7.0.0.1956; {33715801-BAB3-9D85-24E9-03B90328270A}; Host: a";
+    // Signature, length 180, "MMS ", L8 23, sequence 7, time 0, L8 21,
+    // direction and command, switches, extra; then 1C 03 and the text, one
+    // 16-bit unit per character, and 8 zero bytes.
+    EXPECT_EQ(Bytes(message.begin(), message.begin() + 56),
+              Hex("01000000cefa0bb0b40000004d4d53201700000007000000" "0000000000000000150000000100030000000000"
+                  "0b000400" "1c0003004e005300"));
     std::string text;
     for (std::size_t i = 48; i + 8 < message.size(); i += 2) {
         EXPECT_EQ(message[i + 1], 0) << "at " << i;
         text += static_cast<char>(message[i]);
     }
-    EXPECT_EQ(text, expectedText);
+    EXPECT_EQ(text, std::string("\x1C\x03", 2) + "NSPlayer/7.0.0.1956; {33715801-BAB3-9D85-24E9-03B90328270A}; Host: a");
     EXPECT_EQ(Bytes(message.end() - 8, message.end()), Bytes(8, 0));
-}
-
-TEST(MmsMessage, ConnectRefusesAHostThatOverflowsTheIdentificationBuffer)
-{
+    // A host that overflows the identification buffer is refused.
     EXPECT_TRUE(mms::ConnectPayload(std::string(900, 'h')));
     EXPECT_FALSE(mms::ConnectPayload(std::string(1000, 'h')));
 }
@@ -135,45 +123,30 @@ TEST(MmsFraming, HostileLengthFieldsAreRefusedBeforeReading)
     EXPECT_EQ(mms::FrameCommandTail(21).status, mms::CommandTail::Status::TooShort);
 }
 
-TEST(MmsTrace, SentMessageDumpHasFieldsCharactersAndHexLines)
+TEST(MmsTrace, DumpsHaveFieldsCharactersAndHexLines)
 {
     const Bytes message = mms::BuildCommandMessage(mms::kOpenFile, 0, 0, 3, mms::OpenFilePayload("/a"));
-    const auto lines = Collect(mms::TraceSentMessage, message);
-    ASSERT_GT(lines.size(), 12u);
-    EXPECT_EQ(lines[0], "command sent, 64 bytes");
-    EXPECT_EQ(lines[1], "start sequence 00000001\n");
-    EXPECT_EQ(lines[2], "command id     b00bface\n");
-    EXPECT_EQ(lines[3], "length               30 \n");
-    EXPECT_EQ(lines[4], "len8                  6 \n");
-    EXPECT_EQ(lines[5], "sequence #     00000003\n");
-    EXPECT_EQ(lines[6], "len8  (II)            4 \n");
-    EXPECT_EQ(lines[7], "dir | comm     00030005\n");
-    EXPECT_EQ(lines[8], "switches       00000000\n");
-    EXPECT_EQ(lines[9], "ascii contents>");
-    // Payload 00x8 "/a" 00x4: every second byte from 48: . . . . / a . .
-    const std::vector<std::string> chars(lines.begin() + 10, lines.begin() + 18);
-    EXPECT_EQ(chars, (std::vector<std::string>{".", ".", ".", ".", "/", "a", ".", "."}));
-    EXPECT_EQ(lines[18], "");
-    EXPECT_EQ(lines[19], "complete hexdump of package follows:");
-    EXPECT_EQ(lines[20], "01");
-    EXPECT_EQ(lines[21], "00");
-    EXPECT_EQ(lines[22], " ");
+    auto lines = Collect(mms::TraceSentMessage, message);
     // 64 bytes: 64 hex items, 32 blanks, 4 line ends, the final empty line.
-    EXPECT_EQ(lines.size(), 20u + 64 + 32 + 4 + 1);
+    ASSERT_EQ(lines.size(), 20u + 64 + 32 + 4 + 1);
     EXPECT_EQ(lines.back(), "");
-}
+    lines.resize(23);
+    // Payload 00x8 "/a" 00x4: every second byte from 48: . . . . / a . .
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "command sent, 64 bytes", "start sequence 00000001\n", "command id     b00bface\n",
+                         "length               30 \n", "len8                  6 \n", "sequence #     00000003\n",
+                         "len8  (II)            4 \n", "dir | comm     00030005\n", "switches       00000000\n",
+                         "ascii contents>", ".", ".", ".", ".", "/", "a", ".", ".", "",
+                         "complete hexdump of package follows:", "01", "00", " "}));
 
-TEST(MmsTrace, AnswerDumpShowsPrintableCharactersAndHexOthers)
-{
-    Bytes payload = {'O', 0, 'K', 0, 0x07, 0};
-    const Bytes answer = mmstest::ServerMessage(0x06, payload);
-    const auto lines = Collect(mms::TraceAnswer, answer);
+    // An answer shows printable characters and hex for the others; offset
+    // 48 is the first payload byte (40 and 44 hold hr and extra).
+    const Bytes answer = mmstest::ServerMessage(0x06, {'O', 0, 'K', 0, 0x07, 0});
+    lines = Collect(mms::TraceAnswer, answer);
+    ASSERT_GT(lines.size(), 12u);
     EXPECT_EQ(lines[0], "answer received, " + std::to_string(answer.size()) + " bytes");
     EXPECT_EQ(lines[1], "start sequence 00000001");
     EXPECT_EQ(lines[7], "dir | comm     00040006");
-    // Offset 48 is the first payload byte (40 and 44 hold hr and extra).
-    EXPECT_EQ(lines[9], "O");
-    EXPECT_EQ(lines[10], "K");
-    EXPECT_EQ(lines[11], " 07 ");
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 9, lines.begin() + 12), (std::vector<std::string>{"O", "K", " 07 "}));
     EXPECT_EQ(lines.back(), "");
 }
