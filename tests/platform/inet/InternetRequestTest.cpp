@@ -133,10 +133,8 @@ TEST_F(InternetRequestHttp, OpenFailsWithTheCauseForEveryUnusableResponseOrUrl)
         {"http://127.0.0.1:1/x.gif", inet::ErrorCode::Connect, ""}, // nothing listens on port 1
         {"http://no-such-host.invalid/x.gif", inet::ErrorCode::Connect, ""}, // .invalid never resolves (RFC 6761)
         {Url("/silent/x.gif"), inet::ErrorCode::Timeout, ""},
-        // Schemes the client does not speak.
+        // Schemes the client does not speak: no local file is read.
         {"file:///etc/hostname", inet::ErrorCode::BadUrl, ""},
-        {"news:comp.lang.c", inet::ErrorCode::BadUrl, ""},
-        {"mailto:a@b.c", inet::ErrorCode::BadUrl, ""},
         {"socks://127.0.0.1/", inet::ErrorCode::BadUrl, ""},
     };
     const auto session = Session(twoRedirects);
@@ -181,10 +179,11 @@ TEST_F(InternetRequestHttp, BodyCutShortOrStalledIsAnErrorAfterTheBytesThatCame)
     }
 }
 
-TEST_F(InternetRequestHttp, InterruptDescriptorEndsTheWaitForASilentServer)
+TEST_F(InternetRequestHttp, InterruptDescriptorOrWakeEndsAWaitThatOnlyTheIdleLimitWouldEnd)
 {
     inet::TransferLimits limits;
     limits.idleTimeout = 600s; // only the interrupt can end the wait
+    const auto session = Session(limits);
     int fd = eventfd(0, EFD_CLOEXEC);
     ASSERT_GE(fd, 0);
     std::thread stopper([fd] {
@@ -193,25 +192,19 @@ TEST_F(InternetRequestHttp, InterruptDescriptorEndsTheWaitForASilentServer)
         (void)!write(fd, &one, sizeof one);
     });
     const auto start = std::chrono::steady_clock::now();
-    auto r = inet::InternetRequest::Open(Session(limits), Url("/silent/x.gif"), fd);
-    const auto took = std::chrono::steady_clock::now() - start;
+    auto silent = inet::InternetRequest::Open(session, Url("/silent/x.gif"), fd);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
     stopper.join();
     close(fd);
-    ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().code, inet::ErrorCode::Interrupted);
-    EXPECT_LT(took, 20s);
-}
+    ASSERT_FALSE(silent.ok());
+    EXPECT_EQ(silent.error().code, inet::ErrorCode::Interrupted);
 
-TEST_F(InternetRequestHttp, WakeEndsTheWaitForDataOfAStalledBody)
-{
-    inet::TransferLimits limits;
-    limits.idleTimeout = 600s;
-    auto r = inet::InternetRequest::Open(Session(limits), Url("/stall/10000/2/1000/s.bin"));
+    // A body that stalls after its first 1000 bytes: Wake ends the wait.
+    auto r = inet::InternetRequest::Open(session, Url("/stall/10000/2/1000/s.bin"));
     ASSERT_TRUE(r.ok());
     inet::InternetRequest& request = *r.value();
     std::vector<std::byte> buffer(4096);
-    std::size_t got = 0;
-    while (got < 1000) {
+    for (std::size_t got = 0; got < 1000;) {
         auto read = request.Read(buffer);
         ASSERT_TRUE(read.ok());
         got += read.value();

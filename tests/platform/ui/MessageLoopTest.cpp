@@ -10,6 +10,7 @@
 
 using namespace std::chrono_literals;
 using ui::MessageLoop;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
@@ -19,12 +20,11 @@ public:
     LoopThread()
     {
         std::promise<std::shared_ptr<MessageLoop>> ready;
-        auto f = ready.get_future();
         m_thread = std::thread([this, &ready] {
             ready.set_value(MessageLoop::CurrentRef());
             MessageLoop::Current().RunUntil([this] { return m_stop.load(); });
         });
-        m_loop = f.get();
+        m_loop = ready.get_future().get();
     }
     ~LoopThread()
     {
@@ -42,9 +42,15 @@ private:
 
 } // namespace
 
-TEST(MessageLoop, PostsFromManyThreadsAllArriveInPerThreadOrder)
+TEST(MessageLoop, PostsFromManyThreadsArriveInPerThreadOrderAndNeverInsideThePost)
 {
     auto& loop = MessageLoop::Current();
+    bool ran = false;
+    loop.Post([&] { ran = true; });
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(loop.RunPending(), 1u);
+    EXPECT_TRUE(ran);
+
     constexpr int kThreads = 4;
     constexpr int kEach = 500;
     std::vector<std::vector<int>> seen(kThreads);
@@ -70,17 +76,7 @@ TEST(MessageLoop, PostsFromManyThreadsAllArriveInPerThreadOrder)
     }
 }
 
-TEST(MessageLoop, PostNeverRunsInsideThePostCall)
-{
-    auto& loop = MessageLoop::Current();
-    bool ran = false;
-    loop.Post([&] { ran = true; });
-    EXPECT_FALSE(ran);
-    EXPECT_EQ(loop.RunPending(), 1u);
-    EXPECT_TRUE(ran);
-}
-
-TEST(MessageLoop, SendWaitsForTheCallOnTheLoopThread)
+TEST(MessageLoop, SendWaitsForTheCallOnTheLoopThreadEvenInsideANestedLoop)
 {
     LoopThread target;
     std::thread::id ranOn;
@@ -90,18 +86,13 @@ TEST(MessageLoop, SendWaitsForTheCallOnTheLoopThread)
         ranOn = std::this_thread::get_id();
         value = 42;
     }));
-    // Without waiting, value would still be 0 here.
-    EXPECT_EQ(value, 42);
+    EXPECT_EQ(value, 42) << "Send returned before the call ran";
     EXPECT_NE(ranOn, std::this_thread::get_id());
-}
 
-TEST(MessageLoop, SendReachesAThreadInsideANestedLoop)
-{
-    LoopThread target;
+    // The target enters a nested loop (a modal dialog) inside a message.
     std::atomic<bool> nestedRunning { false };
     std::atomic<bool> releaseNested { false };
     std::atomic<int> depthSeen { 0 };
-    // The target enters a nested loop (a modal dialog) inside a message.
     target.loop().Post([&] {
         nestedRunning = true;
         MessageLoop::Current().RunUntil([&] { return releaseNested.load(); });
@@ -119,11 +110,11 @@ TEST(MessageLoop, TwoThreadsSendingToEachOtherDoNotDeadlock)
     LoopThread a;
     LoopThread b;
     std::atomic<int> done { 0 };
-    auto bRef = b.ref();
     auto aRef = a.ref();
+    auto bRef = b.ref();
     // a sends to b, whose handler sends back to a while a is still waiting.
     std::thread driver([&] {
-        a.loop().Send([&] {
+        aRef->Send([&] {
             bRef->Send([&] {
                 aRef->Send([&] { ++done; });
                 ++done;
@@ -156,23 +147,18 @@ TEST(MessageLoop, SentCallsOvertakePostedOnes)
     gate = true;
     sender.join();
     target.loop().Send([] { });
-    ASSERT_EQ(order.size(), 2u);
-    EXPECT_EQ(order[0], "sent");
-    EXPECT_EQ(order[1], "posted");
+    EXPECT_EQ(order, (std::vector<std::string> { "sent", "posted" }));
 }
 
-TEST(MessageLoop, SendToAnEndedThreadFailsInsteadOfHanging)
+TEST(MessageLoop, SendToAnEndedThreadFailsAndAPendingOneIsReleasedWhenItEnds)
 {
-    std::shared_ptr<MessageLoop> loop;
-    std::thread([&] { loop = MessageLoop::CurrentRef(); }).join();
+    std::shared_ptr<MessageLoop> ended;
+    std::thread([&] { ended = MessageLoop::CurrentRef(); }).join();
     bool ran = false;
-    EXPECT_FALSE(loop->Send([&] { ran = true; }));
-    EXPECT_FALSE(loop->Post([&] { ran = true; }));
+    EXPECT_FALSE(ended->Send([&] { ran = true; }));
+    EXPECT_FALSE(ended->Post([&] { ran = true; }));
     EXPECT_FALSE(ran);
-}
 
-TEST(MessageLoop, SendPendingWhenTheThreadEndsIsReleased)
-{
     std::promise<std::shared_ptr<MessageLoop>> ready;
     std::atomic<bool> exit { false };
     std::thread owner([&] {
@@ -191,87 +177,13 @@ TEST(MessageLoop, SendPendingWhenTheThreadEndsIsReleased)
     EXPECT_EQ(result.load(), 0);
 }
 
-TEST(MessageLoop, NestedRunUntilReturnsInnermostFirst)
-{
-    auto& loop = MessageLoop::Current();
-    std::vector<std::string> trace;
-    bool outerDone = false;
-    bool innerDone = false;
-    loop.Post([&] {
-        trace.push_back("outer message");
-        loop.Post([&] {
-            trace.push_back("inner message");
-            innerDone = true;
-        });
-        loop.RunUntil([&] { return innerDone; });
-        trace.push_back("inner loop returned at depth " + std::to_string(loop.Depth()));
-        outerDone = true;
-    });
-    loop.RunUntil([&] { return outerDone; });
-    EXPECT_EQ(loop.Depth(), 0);
-    const std::vector<std::string> expected { "outer message", "inner message", "inner loop returned at depth 1" };
-    EXPECT_EQ(trace, expected);
-}
-
-TEST(MessageLoop, QuitEndsOnlyTheInnermostLoop)
-{
-    auto& loop = MessageLoop::Current();
-    bool innerReturned = false;
-    bool outerStillRunning = false;
-    loop.Post([&] {
-        loop.Post([&] { loop.Quit(); });
-        loop.Run();
-        innerReturned = true;
-        loop.Post([&] { outerStillRunning = true; });
-    });
-    loop.RunUntil([&] { return outerStillRunning; }, 5s);
-    EXPECT_TRUE(innerReturned);
-    EXPECT_TRUE(outerStillRunning);
-}
-
-TEST(MessageLoop, RunUntilTimesOutWhenNothingHappens)
-{
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(MessageLoop::Current().RunUntil([] { return false; }, 30ms));
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
-}
-
-TEST(MessageLoop, WakeLetsAnotherThreadEndAWait)
-{
-    auto loop = MessageLoop::CurrentRef();
-    std::atomic<bool> flag { false };
-    std::thread t([&] {
-        std::this_thread::sleep_for(20ms);
-        flag = true;
-        loop->Wake();
-    });
-    EXPECT_TRUE(loop->RunUntil([&] { return flag.load(); }, 10s));
-    t.join();
-}
-
-TEST(MessageLoop, DelayedMessagesRunInDueOrderAndCanBeCancelled)
-{
-    auto& loop = MessageLoop::Current();
-    std::vector<int> order;
-    loop.PostDelayed([&] { order.push_back(2); }, 40ms);
-    loop.PostDelayed([&] { order.push_back(1); }, 10ms);
-    auto cancelled = loop.PostDelayed([&] { order.push_back(99); }, 20ms);
-    loop.CancelDelayed(cancelled);
-    loop.RunUntil([&] { return order.size() == 2; }, 5s);
-    std::vector<int> expected { 1, 2 };
-    EXPECT_EQ(order, expected);
-    loop.RunUntil([] { return false; }, 40ms);
-    EXPECT_EQ(order, expected);
-}
-
 TEST(MessageLoop, ThrowingSentCallStillReleasesTheSender)
 {
     std::atomic<bool> caught { false };
-    // The target's handler throws; the target catches it outside RunUntil.
-    std::thread owner;
-    std::promise<std::shared_ptr<MessageLoop>> ready;
     std::atomic<bool> stop { false };
-    owner = std::thread([&] {
+    std::promise<std::shared_ptr<MessageLoop>> ready;
+    // The target catches its handler's exception outside RunUntil.
+    std::thread owner([&] {
         ready.set_value(MessageLoop::CurrentRef());
         while (!stop) {
             try {
@@ -290,4 +202,126 @@ TEST(MessageLoop, ThrowingSentCallStillReleasesTheSender)
     EXPECT_TRUE(caught.load());
     loop->Post([&] { stop = true; });
     owner.join();
+}
+
+TEST(MessageLoop, NestedLoopsReturnInnermostFirstAndQuitEndsOnlyTheInnermost)
+{
+    auto& loop = MessageLoop::Current();
+    std::vector<std::string> trace;
+    bool outerDone = false;
+    loop.Post([&] {
+        trace.push_back("outer message");
+        loop.Post([&] {
+            trace.push_back("inner message");
+            loop.Quit();
+        });
+        loop.Run();
+        trace.push_back("inner loop returned at depth " + std::to_string(loop.Depth()));
+        loop.Post([&] { outerDone = true; });
+    });
+    EXPECT_TRUE(loop.RunUntil([&] { return outerDone; }, 5s));
+    EXPECT_EQ(loop.Depth(), 0);
+    EXPECT_EQ(trace, (std::vector<std::string> { "outer message", "inner message", "inner loop returned at depth 1" }));
+}
+
+TEST(MessageLoop, RunUntilTimesOutWhenIdleAndWakeLetsAnotherThreadEndTheWait)
+{
+    auto loop = MessageLoop::CurrentRef();
+    const auto start = Clock::now();
+    EXPECT_FALSE(loop->RunUntil([] { return false; }, 30ms));
+    EXPECT_GE(Clock::now() - start, 30ms);
+
+    std::atomic<bool> flag { false };
+    std::thread t([&] {
+        std::this_thread::sleep_for(20ms);
+        flag = true;
+        loop->Wake();
+    });
+    EXPECT_TRUE(loop->RunUntil([&] { return flag.load(); }, 10s));
+    t.join();
+}
+
+TEST(MessageLoopTimers, DelayedMessagesRunInDueOrderAndCanBeCancelled)
+{
+    auto& loop = MessageLoop::Current();
+    std::vector<int> order;
+    loop.PostDelayed([&] { order.push_back(2); }, 40ms);
+    loop.PostDelayed([&] { order.push_back(1); }, 10ms);
+    loop.CancelDelayed(loop.PostDelayed([&] { order.push_back(99); }, 20ms));
+    loop.RunUntil([&] { return order.size() == 2; }, 5s);
+    loop.RunUntil([] { return false; }, 40ms);
+    EXPECT_EQ(order, (std::vector<int> { 1, 2 }));
+}
+
+// Progress displays depend on timers armed from other threads running on
+// time, also inside a modal dialog's nested loop.
+TEST(MessageLoopTimers, DelayedMessageFromAnotherThreadWakesAnIdleNestedLoop)
+{
+    // The nested loop sleeps with no timer of its own (an unbounded wait);
+    // the armed timer must shorten that wait, not wait for its timeout.
+    auto loop = MessageLoop::CurrentRef();
+    std::atomic<bool> ran { false };
+    std::atomic<bool> innerDone { false };
+    std::thread arming;
+    loop->Post([&] {
+        arming = std::thread([&] {
+            std::this_thread::sleep_for(20ms);
+            loop->PostDelayed([&] { ran = true; }, 10ms);
+        });
+        loop->RunUntil([&] { return ran.load(); }, 5s);
+        innerDone = true;
+    });
+    const auto start = Clock::now();
+    EXPECT_TRUE(loop->RunUntil([&] { return innerDone.load(); }, 10s));
+    arming.join();
+    EXPECT_TRUE(ran.load());
+    EXPECT_LT(Clock::now() - start, 4s) << "the delayed message waited for the nested loop's timeout";
+}
+
+TEST(MessageLoopTimers, DelayedMessageFromAnotherThreadOvertakesALaterLocalTimer)
+{
+    // The loop sleeps until its own timer, due in 10 s.
+    auto loop = MessageLoop::CurrentRef();
+    const auto far = loop->PostDelayed([] { }, 10s);
+    std::atomic<bool> ran { false };
+    std::thread arming([&] {
+        std::this_thread::sleep_for(20ms);
+        loop->PostDelayed([&] { ran = true; }, 10ms);
+    });
+    const auto start = Clock::now();
+    EXPECT_TRUE(loop->RunUntil([&] { return ran.load(); }, 8s));
+    EXPECT_LT(Clock::now() - start, 5s);
+    arming.join();
+    loop->CancelDelayed(far);
+}
+
+TEST(MessageLoopTimers, DueTimersRunAmidAnEndlessStreamOfPostsWithoutReorderingThem)
+{
+    // A message that posts its successor keeps the posted queue from ever
+    // being empty (a busy download reporting); timers must not starve.
+    auto& loop = MessageLoop::Current();
+    std::atomic<bool> stop { false };
+    std::function<void()> again = [&] {
+        if (!stop)
+            loop.Post(again);
+    };
+    loop.Post(again);
+    bool fired = false;
+    loop.PostDelayed([&] { fired = true; }, 10ms);
+    EXPECT_TRUE(loop.RunUntil([&] { return fired; }, 5s));
+    stop = true;
+    loop.RunUntil([] { return false; }, 20ms); // let the chain end
+
+    // Letting timers in between must not reorder posted messages.
+    std::vector<int> order;
+    int timerRuns = 0;
+    for (int i = 0; i < 3; ++i)
+        loop.PostDelayed([&] { ++timerRuns; }, 0ms);
+    for (int i = 0; i < 100; ++i)
+        loop.Post([&order, i] { order.push_back(i); });
+    loop.RunUntil([&] { return order.size() == 100 && timerRuns == 3; }, 5s);
+    ASSERT_EQ(order.size(), 100u);
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
+    EXPECT_EQ(timerRuns, 3);
 }
