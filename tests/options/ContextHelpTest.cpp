@@ -4,32 +4,19 @@
 
 namespace {
 
-TEST(ParseContextHelpText, TopicsRunToTheNextTopicLine)
+TEST(ParseContextHelpText, TopicsRunToTheNextTopicLineAndOnlyTheFirstNumericIdCounts)
 {
-    const auto topics = ParseContextHelpText(".topic 1009\r\nFirst line.\r\nSecond line.\r\n\r\n"
-                                             ".topic  1010 \nOther.\n\n\n.topic 1011\n");
-    ASSERT_EQ(topics.size(), 3u);
-    EXPECT_EQ(topics.at(1009), "First line.\nSecond line.");
-    EXPECT_EQ(topics.at(1010), "Other.");
-    EXPECT_EQ(topics.at(1011), "");
-}
-
-TEST(ParseContextHelpText, SymbolicIdsAndTextBeforeTheFirstTopicAreSkipped)
-{
-    const auto topics = ParseContextHelpText("preamble\n.topic IDH_ENABLED\nsymbolic\n.topicx 5\n"
-                                             ".topic 7\nseven\n.topic 7\nagain\n");
-    ASSERT_EQ(topics.size(), 1u);
     // ".topicx 5" is text of the symbolic topic, which is dropped; the first
-    // of two equal ids wins.
-    EXPECT_EQ(topics.at(7), "seven");
-}
-
-TEST(ParseContextHelpText, TopicCountIsBounded)
-{
-    std::string text;
+    // of two equal ids wins; text before the first topic is no topic.
+    const auto topics = ParseContextHelpText("preamble\n.topic 1009\r\nFirst line.\r\nSecond line.\r\n\r\n"
+                                             ".topic  1010 \nOther.\n\n\n.topic 1011\n.topic IDH_ENABLED\nsymbolic\n"
+                                             ".topicx 5\n.topic 7\nseven\n.topic 7\nagain\n");
+    EXPECT_EQ(topics, (std::map<int, std::string> { { 7, "seven" }, { 1009, "First line.\nSecond line." },
+                                                     { 1010, "Other." }, { 1011, "" } }));
+    std::string many;
     for (std::size_t i = 0; i < kMaxContextHelpTopics + 10; ++i)
-        text += ".topic " + std::to_string(i) + "\nx\n";
-    EXPECT_EQ(ParseContextHelpText(text).size(), kMaxContextHelpTopics);
+        many += ".topic " + std::to_string(i) + "\nx\n";
+    EXPECT_EQ(ParseContextHelpText(many).size(), kMaxContextHelpTopics);
 }
 
 class ContextHelpTest : public OptionsUser {
@@ -44,8 +31,7 @@ protected:
             popup = dlg.Popup();
             dlg.PostCommand(ui::IDCANCEL);
         });
-        CLogPP dlg(kSettingsKey, helpPath);
-        dlg.DoModal();
+        CLogPP(kSettingsKey, helpPath).DoModal();
         return popup;
     }
 };
@@ -72,34 +58,27 @@ TEST_F(ContextHelpTest, ControlsShowTheirPopupTextsFromTheHelpFile)
     EXPECT_FALSE(AskHelp(chm.string(), ui::IDOK));
 }
 
-TEST_F(ContextHelpTest, EmptyHelpPathShowsNothingAndReadsNoFile)
+TEST_F(ContextHelpTest, NoPathReadsNoFileAndAnUnreadableOneIsTriedOnlyOnce)
 {
     const std::size_t before = ContextHelpFileOpens();
     EXPECT_FALSE(AskHelp("", CLogPP::IDC_ENABLE_OVERALL));
     EXPECT_EQ(ContextHelpFileOpens(), before);
-}
-
-TEST_F(ContextHelpTest, UnreadableHelpFileIsRememberedAndNeverRetried)
-{
     const std::string path = (dir / "late.chm").string();
-    const std::size_t before = ContextHelpFileOpens();
     EXPECT_FALSE(AskHelp(path, CLogPP::IDC_ENABLE_OVERALL));
     EXPECT_EQ(ContextHelpFileOpens(), before + 1);
     // The file appears afterwards: still nothing, and no second attempt.
     ASSERT_FALSE(BuildHelpFile(dir.path(), "late.chm", StandardHelpFiles()).empty());
-    EXPECT_FALSE(AskHelp(path, CLogPP::IDC_ENABLE_OVERALL));
     EXPECT_FALSE(AskHelp(path, CLogPP::IDC_LOG_PATH));
     EXPECT_EQ(ContextHelpFileOpens(), before + 1);
 }
 
-TEST_F(ContextHelpTest, HelpFileWithoutPopupTextsGivesNothing)
+TEST_F(ContextHelpTest, HelpFileWithoutPopupTextsOrNoArchiveAtAllGivesNothing)
 {
     auto files = StandardHelpFiles();
     files.erase("ctxhlp.txt");
     const auto chm = BuildHelpFile(dir.path(), "nopopups.chm", files);
     ASSERT_FALSE(chm.empty());
     EXPECT_FALSE(ContextHelpText(chm.string(), 1009));
-    // A file that is not a help archive at all.
     std::ofstream(dir / "plain.chm") << "not an archive";
     EXPECT_FALSE(ContextHelpText((dir / "plain.chm").string(), 1009));
 }

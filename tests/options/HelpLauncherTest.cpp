@@ -1,7 +1,7 @@
 #include "options/HelpLauncher.h"
 #include "tests/options/OptionsFixture.h"
 
-#include <sys/stat.h>
+#include <sstream>
 
 namespace {
 
@@ -15,33 +15,17 @@ std::string ReadAll(const fs::path& file)
     return s.str();
 }
 
-class HelpLauncherTest : public OptionsUser {
-protected:
-    // A PATH whose only xdg-mime is a script printing `answer` and exiting
-    // with `status`.
-    void FakeXdgMime(const std::string& answer, int status)
-    {
-        const fs::path bin = dir / "bin";
-        fs::create_directories(bin);
-        std::ofstream(bin / "xdg-mime") << "#!/bin/sh\n[ \"$1 $2 $3\" = \"query default application/vnd.ms-htmlhelp\" ] || exit 3\n"
-                                        << "printf '%s\\n' '" << answer << "'\nexit " << status << "\n";
-        fs::permissions(bin / "xdg-mime", fs::perms::owner_all);
-        path.emplace("PATH", bin.string() + ":/usr/bin:/bin");
-    }
-    std::optional<testsupport::ScopedEnv> path;
-};
+using HelpLauncherTest = OptionsUser;
 
 TEST_F(HelpLauncherTest, ViewerGetsThePathExactlyAsStored)
 {
     // Spaces and shell characters stay as they are: one argument, no quotes.
     const std::string stored = (dir / "my help $HOME 'x'.chm").string();
-    auto opened = ShowHelpTopic(stored, ChmViewer::Installed);
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(*opened, stored);
+    EXPECT_EQ(ShowHelpTopic(stored, ChmViewer::Installed), stored);
     EXPECT_EQ(view->ShellOpened(), std::vector<std::string> { stored });
 }
 
-TEST_F(HelpLauncherTest, WithoutViewerTheTopicIsUnpackedAndOpenedInTheBrowser)
+TEST_F(HelpLauncherTest, WithoutViewerTheTopicIsUnpackedIntoTheCacheAndOpenedInTheBrowser)
 {
     const auto chm = BuildHelpFile(dir.path(), "with space/help.chm", StandardHelpFiles());
     ASSERT_FALSE(chm.empty()) << "chmcmd (Debian package fp-utils) is needed to build the test help file";
@@ -50,7 +34,6 @@ TEST_F(HelpLauncherTest, WithoutViewerTheTopicIsUnpackedAndOpenedInTheBrowser)
     EXPECT_EQ(view->ShellOpened(), std::vector<std::string> { *opened });
     const fs::path page(*opened);
     EXPECT_EQ(page.filename(), "smdialog.htm");
-    // Under the user's cache folder, never the working directory.
     EXPECT_EQ(page.string().rfind((dir / "cache").string(), 0), 0u) << page;
     EXPECT_EQ(ReadAll(page), StandardHelpFiles().at("smdialog.htm"));
     // The topic's links work: the other pages come along.
@@ -70,20 +53,24 @@ TEST_F(HelpLauncherTest, NothingOpensForAnEmptyPathOrAnUnreadableFileOrAMissingT
     EXPECT_TRUE(view->ShellOpened().empty());
 }
 
-TEST_F(HelpLauncherTest, ViewerIsDetectedFromTheDesktopsDefaultForHelpFiles)
+TEST_F(HelpLauncherTest, ViewerIsTheDesktopsDefaultForHelpFilesWhenItNamesOne)
 {
-    FakeXdgMime("xchm.desktop", 0);
-    EXPECT_EQ(DetectChmViewer(), ChmViewer::Installed);
-}
-
-TEST_F(HelpLauncherTest, NoDefaultApplicationMeansNoViewer)
-{
-    FakeXdgMime("", 0);
-    EXPECT_EQ(DetectChmViewer(), ChmViewer::Missing);
-    FakeXdgMime("xchm.desktop", 4);
-    EXPECT_EQ(DetectChmViewer(), ChmViewer::Missing);
-    path.reset();
-    path.emplace("PATH", (dir / "empty-bin").string());
+    struct Case {
+        const char* answer;
+        int status;
+        ChmViewer expected;
+    };
+    const fs::path bin = dir / "bin";
+    fs::create_directories(bin);
+    for (const Case c : { Case { "xchm.desktop", 0, ChmViewer::Installed }, Case { "", 0, ChmViewer::Missing },
+                          Case { "xchm.desktop", 4, ChmViewer::Missing } }) {
+        std::ofstream(bin / "xdg-mime") << "#!/bin/sh\n[ \"$1 $2 $3\" = \"query default application/vnd.ms-htmlhelp\" ] || exit 3\n"
+                                        << "printf '%s\\n' '" << c.answer << "'\nexit " << c.status << "\n";
+        fs::permissions(bin / "xdg-mime", fs::perms::owner_all);
+        testsupport::ScopedEnv path("PATH", bin.string() + ":/usr/bin:/bin");
+        EXPECT_EQ(DetectChmViewer(), c.expected) << c.answer << " " << c.status;
+    }
+    testsupport::ScopedEnv path("PATH", (dir / "empty-bin").string());
     EXPECT_EQ(DetectChmViewer(), ChmViewer::Missing);
 }
 

@@ -2,67 +2,34 @@
 // grabber's log settings share: what is written byte for byte, and what a
 // damaged or foreign value reads as.
 #include "options/LogValues.h"
-
-#include "platform/registry/Registry.h"
-#include "tests/support/TempDir.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
+#include "tests/options/OptionsFixture.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-constexpr const char* kKey = "Software\\LogValuesTest";
-
-class LogValuesTest : public ::testing::Test {
+class LogValuesTest : public OptionsUser {
 protected:
-    void SetUp() override { ASSERT_EQ(key.Create(HKEY_CURRENT_USER, kKey), ERROR_SUCCESS); }
-
-    void Store(const char* name, DWORD type, const Bytes& bytes)
+    void SetUp() override
+    {
+        OptionsUser::SetUp();
+        ASSERT_EQ(key.Create(HKEY_CURRENT_USER, kSettingsKey), ERROR_SUCCESS);
+    }
+    void Put(const char* name, DWORD type, const Bytes& bytes)
     {
         ASSERT_EQ(RegSetValueEx(key.get(), name, type, bytes.data(), static_cast<DWORD>(bytes.size())), ERROR_SUCCESS);
     }
-    static Bytes Text(const std::string& text, bool terminated = true)
-    {
-        Bytes bytes(text.begin(), text.end());
-        if (terminated)
-            bytes.push_back(0);
-        return bytes;
-    }
-    // The stored bytes and type of a value.
-    std::pair<DWORD, Bytes> Stored(const char* name)
-    {
-        Bytes bytes(1024);
-        DWORD type = REG_NONE;
-        DWORD size = static_cast<DWORD>(bytes.size());
-        EXPECT_EQ(RegQueryValueEx(key.get(), name, &type, bytes.data(), &size), ERROR_SUCCESS) << name;
-        bytes.resize(size);
-        return { type, bytes };
-    }
-
-    testsupport::TempDir dir;
-    testsupport::ScopedEnv home { "HOME", dir.path().string() };
-    testsupport::ScopedEnv userHive { "QUILLORY_REGISTRY_USER", (dir / "user.reg").string() };
-    testsupport::ScopedEnv machineHive { "QUILLORY_REGISTRY_MACHINE", (dir / "machine.reg").string() };
-    testsupport::ScopedEnv config { "XDG_CONFIG_HOME", (dir / "config").string() };
     RegKey key;
 };
 
-} // namespace
-
 TEST_F(LogValuesTest, WrittenFormsAreOneByteFlagsALittleEndianLimitAndATerminatedPath)
 {
-    const LogValues values { true, false, -70000, "/var/log/grab log.txt" };
-    values.Write(key.get());
-    EXPECT_EQ(Stored("OverallLog"), std::make_pair(DWORD { REG_BINARY }, Bytes { 1 }));
-    EXPECT_EQ(Stored("PostGrabbingLog"), std::make_pair(DWORD { REG_BINARY }, Bytes { 0 }));
-    // -70000 = 0xFFFEEE90
-    EXPECT_EQ(Stored("MaxOverallLog"), std::make_pair(DWORD { REG_BINARY }, Bytes { 0x90, 0xEE, 0xFE, 0xFF }));
-    EXPECT_EQ(Stored("OverallLogPath"), std::make_pair(DWORD { REG_SZ }, Text("/var/log/grab log.txt")));
-
+    LogValues { true, false, -70000, "/var/log/grab log.txt" }.Write(key.get());
+    const std::vector<StoredValue> expected {
+        { "OverallLog", REG_BINARY, { 1 } },
+        { "PostGrabbingLog", REG_BINARY, { 0 } },
+        { "MaxOverallLog", REG_BINARY, { 0x90, 0xEE, 0xFE, 0xFF } }, // -70000 = 0xFFFEEE90
+        { "OverallLogPath", REG_SZ, TextBytes("/var/log/grab log.txt") },
+    };
+    EXPECT_EQ(Values(), expected);
     LogValues read;
     read.Read(key.get());
     EXPECT_TRUE(read.overallLog);
@@ -73,9 +40,9 @@ TEST_F(LogValuesTest, WrittenFormsAreOneByteFlagsALittleEndianLimitAndATerminate
 
 TEST_F(LogValuesTest, ValuesOfAnotherSizeOrMissingKeepTheFieldsAndAnyTypeOfTheRightSizeCounts)
 {
-    Store("OverallLog", REG_BINARY, { 1, 0 });         // two bytes: not a flag
-    Store("PostGrabbingLog", REG_DWORD, { 0 });        // one byte of another type still counts
-    Store("MaxOverallLog", REG_BINARY, { 7, 0 });      // two bytes: not a limit
+    Put("OverallLog", REG_BINARY, { 1, 0 });    // two bytes: not a flag
+    Put("PostGrabbingLog", REG_DWORD, { 0 });   // one byte of another type still counts
+    Put("MaxOverallLog", REG_BINARY, { 7, 0 }); // two bytes: not a limit
     LogValues values { true, true, 123, "/kept" };
     values.Read(key.get());
     EXPECT_TRUE(values.overallLog);
@@ -83,7 +50,7 @@ TEST_F(LogValuesTest, ValuesOfAnotherSizeOrMissingKeepTheFieldsAndAnyTypeOfTheRi
     EXPECT_EQ(values.maxOverallLog, 123);
     EXPECT_EQ(values.overallLogPath, "") << "a missing path reads as empty";
 
-    Store("MaxOverallLog", REG_DWORD, { 0x70, 0x11, 0x01, 0x00 });
+    Put("MaxOverallLog", REG_DWORD, { 0x70, 0x11, 0x01, 0x00 });
     values.Read(key.get());
     EXPECT_EQ(values.maxOverallLog, 70000);
     EXPECT_EQ(ReadLogInt32(key.get(), "Missing"), std::nullopt);
@@ -100,18 +67,20 @@ TEST_F(LogValuesTest, PathsThatCannotBeTrustedReadAsEmpty)
     };
     const std::string longest(kLogPathBuffer - 1, 'p');
     const std::vector<Case> cases = {
-        { "expandable text", REG_EXPAND_SZ, Text("/logs/$USER.txt"), "/logs/$USER.txt" },
-        { "longest that fits", REG_SZ, Text(longest), longest },
-        { "one byte too long", REG_SZ, Text(longest + "p"), "" },
-        { "no terminating zero", REG_SZ, Text("/logs/a.txt", false), "" },
-        { "binary bytes", REG_BINARY, Text("/logs/a.txt"), "" },
+        { "expandable text", REG_EXPAND_SZ, TextBytes("/logs/$USER.txt"), "/logs/$USER.txt" },
+        { "longest that fits", REG_SZ, TextBytes(longest), longest },
+        { "one byte too long", REG_SZ, TextBytes(longest + "p"), "" },
+        { "no terminating zero", REG_SZ, { '/', 'a' }, "" },
+        { "binary bytes", REG_BINARY, TextBytes("/logs/a.txt"), "" },
         { "empty value", REG_SZ, {}, "" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Store("OverallLogPath", c.type, c.bytes);
+        Put("OverallLogPath", c.type, c.bytes);
         LogValues values { false, true, 500, "/before" };
         values.Read(key.get());
         EXPECT_EQ(values.overallLogPath, c.expected);
     }
 }
+
+} // namespace

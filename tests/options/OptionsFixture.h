@@ -12,7 +12,6 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,6 +33,8 @@ public:
 
 class OptionsUser : public ::testing::Test {
 protected:
+    using Bytes = std::vector<std::uint8_t>;
+
     testsupport::TempDir dir;
     testsupport::ScopedEnv home { "HOME", dir.path().string() };
     testsupport::ScopedEnv userHive { "QUILLORY_REGISTRY_USER", (dir / "user.reg").string() };
@@ -45,23 +46,24 @@ protected:
     void SetUp() override { ui::SetActiveView(view); }
     void TearDown() override { ui::SetActiveView(nullptr); }
 
-    static void Store(const char* name, DWORD type, const std::vector<std::uint8_t>& bytes)
+    static Bytes TextBytes(const std::string& text)
+    {
+        Bytes bytes(text.begin(), text.end());
+        bytes.push_back(0);
+        return bytes;
+    }
+    static void Store(const char* name, DWORD type, const Bytes& bytes)
     {
         RegKey key;
         ASSERT_EQ(key.Create(HKEY_CURRENT_USER, kSettingsKey), ERROR_SUCCESS);
         ASSERT_EQ(RegSetValueEx(key.get(), name, type, bytes.data(), static_cast<DWORD>(bytes.size())), ERROR_SUCCESS);
     }
-    static void StoreText(const char* name, const std::string& text)
-    {
-        std::vector<std::uint8_t> bytes(text.begin(), text.end());
-        bytes.push_back(0);
-        Store(name, REG_SZ, bytes);
-    }
+    static void StoreText(const char* name, const std::string& text) { Store(name, REG_SZ, TextBytes(text)); }
 
     struct StoredValue {
         std::string name;
         DWORD type = 0;
-        std::vector<std::uint8_t> data;
+        Bytes data;
         bool operator==(const StoredValue&) const = default;
     };
     // Every value under the settings key, in stored order.
@@ -79,13 +81,13 @@ protected:
         }
         return out;
     }
-
-    std::string UserHiveBytes() const
+    // The stored bytes of one value; empty when it is missing.
+    static Bytes Stored(const std::string& name)
     {
-        std::ifstream in(dir / "user.reg", std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
+        for (const auto& v : Values())
+            if (v.name == name)
+                return v.data;
+        return {};
     }
 };
 
