@@ -25,40 +25,15 @@ inline std::unique_ptr<html::Node> Element(std::string name, std::vector<html::A
 inline html::Image Picture(std::string src, std::string href, int width, int height, std::string size = {},
                            std::string mime = {})
 {
-    html::Image image;
-    image.complete = true;
-    image.src = std::move(src);
-    image.href = std::move(href);
-    image.width = width;
-    image.height = height;
-    image.fileSize = std::move(size);
-    image.mimeType = std::move(mime);
-    return image;
+    return { true, std::move(src), std::move(href), std::move(size), width, height, std::move(mime) };
 }
 
-inline html::Script ScriptOf(std::string src, std::string text = {})
-{
-    html::Script script;
-    script.src = std::move(src);
-    script.text = std::move(text);
-    return script;
-}
-
-inline html::StyleSheet SheetOf(std::string href, std::string css = {})
-{
-    html::StyleSheet sheet;
-    sheet.href = std::move(href);
-    sheet.cssText = std::move(css);
-    return sheet;
-}
+inline html::Script ScriptOf(std::string src, std::string text = {}) { return { std::move(src), std::move(text) }; }
+inline html::StyleSheet SheetOf(std::string href, std::string css = {}) { return { std::move(href), std::move(css) }; }
 
 inline html::EmbeddedControl ControlOf(html::ControlKind kind, std::string source)
 {
-    html::EmbeddedControl control;
-    control.kind = kind;
-    control.source = std::move(source);
-    control.tagName = "OBJECT";
-    return control;
+    return { kind, std::move(source), "OBJECT" };
 }
 
 inline std::unique_ptr<html::Document> EmptyPage(std::string url)

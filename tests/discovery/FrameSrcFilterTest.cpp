@@ -25,8 +25,6 @@ std::string FilterOne(const std::string& element)
 
 } // namespace
 
-// ---- one element inside the page's frame --------------------------------------
-
 TEST(FrameSrcFilter, EachSrcGetsTheRelativeFormsItsAddressAllows)
 {
     const std::string longName(250, 'a');
@@ -81,123 +79,84 @@ TEST(FrameSrcFilter, EachSrcGetsTheRelativeFormsItsAddressAllows)
     }
 }
 
-TEST(FrameSrcFilter, NestedFrameResolvesAndBecomesBaseOfItsContent)
+TEST(FrameSrcFilter, FramesSetTheBaseOfTheirContentAndEverythingElsePassesThrough)
+{
+    struct Case {
+        const char* what;
+        const char* in;
+        const char* out; // after the declaration
+    };
+    const Case cases[] = {
+        { "a nested frame resolves and becomes the base of its content",
+            "<frame src='http://H/dir/index.html'><images/><frame src='left.html'><images><item src='l.gif'/></images>"
+            "<frame src='sub/in.html' iframe=''><item src='../up.gif'/></frame><item src='after.gif'/></frame>"
+            "<item src='top.gif'/></frame>",
+            "<frame src=\"http://H/dir/index.html\"><images/>"
+            "<frame relsrc=\"left.html\" src=\"http://H/dir/left.html\"><images>"
+            "<item relsrc=\"l.gif\" src=\"http://H/dir/l.gif\"/></images>"
+            "<frame relsrc=\"sub/in.html\" src=\"http://H/dir/sub/in.html\" iframe=\"\">"
+            "<item relsrc=\"../up.gif\" src=\"http://H/dir/up.gif\"/></frame>"
+            "<item relsrc=\"after.gif\" src=\"http://H/dir/after.gif\"/></frame>"
+            "<item relsrc=\"top.gif\" src=\"http://H/dir/top.gif\"/></frame>" },
+        { "a frame without src inherits the enclosing base",
+            "<frame src='http://H/a/'><frame><item src='x.gif'/></frame><frame src=''><item src='y.gif'/></frame></frame>",
+            "<frame src=\"http://H/a/\"><frame><item relsrc=\"x.gif\" src=\"http://H/a/x.gif\"/></frame>"
+            "<frame src=\"\"><item relsrc=\"y.gif\" src=\"http://H/a/y.gif\"/></frame></frame>" },
+        { "outermost frames and elements outside frames pass unchanged",
+            "<list><item src='a.gif'/><frame src='http://H/d/x.html' z='1'><i src='b.gif'/></frame>"
+            "<frame src='http://H/e/'><i src='c.gif'/></frame></list>",
+            "<list><item src=\"a.gif\"/><frame src=\"http://H/d/x.html\" z=\"1\">"
+            "<i relsrc=\"b.gif\" src=\"http://H/d/b.gif\"/></frame>"
+            "<frame src=\"http://H/e/\"><i relsrc=\"c.gif\" src=\"http://H/e/c.gif\"/></frame></list>" },
+        { "an outer frame without address leaves relative values",
+            "<frame src=''><item src='a/./b/../c.gif'/><item src='http://H/x/../y.gif'/></frame>",
+            "<frame src=\"\"><item src=\"a/./b/../c.gif\"/><item src=\"http://H/y.gif\"/></frame>" },
+        // Page at the root and target "/" itself: outcome "" (kept); a
+        // target whose remaining path is exactly "/" is left out.
+        { "relsrc left out when the outcome is the root",
+            "<frame src='http://H/a//'><i src='http://H/a//'/><i src='http://H/'/></frame>",
+            "<frame src=\"http://H/a//\"><i relrootsrc=\"a//\" src=\"http://H/a//\"/>"
+            "<i relrootsrc=\"\" relsrc=\"\" src=\"http://H/\"/></frame>" },
+        { "a local file page gets folder-relative forms but no root form",
+            "<frame src='file:///home/u/site/index.html'><i src='img/a.gif'/>"
+            "<i src='file:///home/u/site/pics/x%20y.gif'/><i src='file:///etc/z.gif'/></frame>",
+            "<frame src=\"file:///home/u/site/index.html\"><i relsrc=\"img/a.gif\" src=\"file:///home/u/site/img/a.gif\"/>"
+            "<i relsrc=\"pics/x y.gif\" src=\"file:///home/u/site/pics/x y.gif\"/>"
+            "<i relsrc=\"etc/z.gif\" src=\"file:///etc/z.gif\"/></frame>" },
+        { "comments, instructions, escaped text and CDATA pass through",
+            "<?xml version='1.0'?><!--c--><frame src='http://H/'><?pi d?>"
+            "<css>a &lt; b &amp;&amp; c &gt; d<![CDATA[<x>]]></css>\n<e/></frame>",
+            "<!--c--><frame src=\"http://H/\"><?pi d?><css>a &lt; b &amp;&amp; c &gt; d&lt;x&gt;</css>\n<e/></frame>" },
+    };
+    CSAXFrameSrcProcessor filter;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(filter.Filter(c.in));
+        EXPECT_EQ(filter.GetResult(), std::string(kOut) + c.out);
+    }
+}
+
+TEST(FrameSrcFilter, ParseErrorKeepsWhatWasWrittenAndTheNextRunStartsAfresh)
 {
     CSAXFrameSrcProcessor filter;
-    ASSERT_TRUE(filter.Filter("<frame src='http://H/dir/index.html'><images/>"
-                              "<frame src='left.html'><images><item src='l.gif'/></images>"
-                              "<frame src='sub/in.html' iframe=''><item src='../up.gif'/></frame>"
-                              "<item src='after.gif'/></frame>"
-                              "<item src='top.gif'/></frame>"));
-    EXPECT_EQ(filter.GetResult(),
-              std::string(kOut)
-                  + "<frame src=\"http://H/dir/index.html\"><images/>"
-                    "<frame relsrc=\"left.html\" src=\"http://H/dir/left.html\"><images>"
-                    "<item relsrc=\"l.gif\" src=\"http://H/dir/l.gif\"/></images>"
-                    "<frame relsrc=\"sub/in.html\" src=\"http://H/dir/sub/in.html\" iframe=\"\">"
-                    "<item relsrc=\"../up.gif\" src=\"http://H/dir/up.gif\"/></frame>"
-                    "<item relsrc=\"after.gif\" src=\"http://H/dir/after.gif\"/></frame>"
-                    "<item relsrc=\"top.gif\" src=\"http://H/dir/top.gif\"/></frame>");
+    EXPECT_FALSE(filter.Filter("<frame src='http://H/'><i src='a.gif'/><b></c></frame>"));
+    EXPECT_EQ(filter.GetResult(), std::string(kOut) + "<frame src=\"http://H/\"><i relsrc=\"a.gif\" src=\"http://H/a.gif\"/><b>");
+    EXPECT_TRUE(filter.Filter("<frame/>"));
+    EXPECT_EQ(filter.GetResult(), std::string(kOut) + "<frame/>");
+    EXPECT_FALSE(filter.Filter(""));
+    EXPECT_EQ(filter.GetResult(), "");
 }
 
-// ---- scope rules -------------------------------------------------------------
-
-TEST(FrameSrcFilter, FrameWithoutSrcInheritsEnclosingBase)
+TEST(FrameSrcResolver, FilePathTestAndRfc3986Combination)
 {
-    CSAXFrameSrcProcessor filter;
-    ASSERT_TRUE(filter.Filter("<frame src='http://H/a/'><frame><item src='x.gif'/></frame>"
-                              "<frame src=''><item src='y.gif'/></frame></frame>"));
-    EXPECT_EQ(filter.GetResult(), std::string(kOut)
-                                      + "<frame src=\"http://H/a/\"><frame><item relsrc=\"x.gif\" src=\"http://H/a/x.gif\"/></frame>"
-                                        "<frame src=\"\"><item relsrc=\"y.gif\" src=\"http://H/a/y.gif\"/></frame></frame>");
-}
-
-TEST(FrameSrcFilter, OutermostFrameAndElementsOutsideFramesPassUnchanged)
-{
-    CSAXFrameSrcProcessor filter;
-    ASSERT_TRUE(filter.Filter("<list><item src='a.gif'/><frame src='http://H/d/x.html' z='1'><i src='b.gif'/></frame>"
-                              "<frame src='http://H/e/'><i src='c.gif'/></frame></list>"));
-    EXPECT_EQ(filter.GetResult(),
-              std::string(kOut)
-                  + "<list><item src=\"a.gif\"/><frame src=\"http://H/d/x.html\" z=\"1\">"
-                    "<i relsrc=\"b.gif\" src=\"http://H/d/b.gif\"/></frame>"
-                    "<frame src=\"http://H/e/\"><i relsrc=\"c.gif\" src=\"http://H/e/c.gif\"/></frame></list>");
-}
-
-TEST(FrameSrcFilter, OuterFrameWithoutAddressLeavesRelativeValues)
-{
-    CSAXFrameSrcProcessor filter;
-    ASSERT_TRUE(filter.Filter("<frame src=''><item src='a/./b/../c.gif'/><item src='http://H/x/../y.gif'/></frame>"));
-    EXPECT_EQ(filter.GetResult(), std::string(kOut)
-                                      + "<frame src=\"\"><item src=\"a/./b/../c.gif\"/><item src=\"http://H/y.gif\"/></frame>");
-}
-
-TEST(FrameSrcFilter, RelsrcOmittedWhenOutcomeIsRoot)
-{
-    // Same host, page at the root and target "/" itself: outcome "" (kept);
-    // a target whose remaining path is exactly "/" is left out.
-    CSAXFrameSrcProcessor filter;
-    ASSERT_TRUE(filter.Filter("<frame src='http://H/a//'><i src='http://H/a//'/><i src='http://H/'/></frame>"));
-    EXPECT_EQ(filter.GetResult(), std::string(kOut)
-                                      + "<frame src=\"http://H/a//\"><i relrootsrc=\"a//\" src=\"http://H/a//\"/>"
-                                        "<i relrootsrc=\"\" relsrc=\"\" src=\"http://H/\"/></frame>");
-}
-
-// ---- file addresses -----------------------------------------------------------
-
-TEST(FrameSrcFilter, LocalFilePageGetsFolderRelativeFormsButNoRootForm)
-{
-    CSAXFrameSrcProcessor filter;
-    ASSERT_TRUE(filter.Filter("<frame src='file:///home/u/site/index.html'><i src='img/a.gif'/>"
-                              "<i src='file:///home/u/site/pics/x%20y.gif'/><i src='file:///etc/z.gif'/></frame>"));
-    EXPECT_EQ(filter.GetResult(),
-              std::string(kOut)
-                  + "<frame src=\"file:///home/u/site/index.html\">"
-                    "<i relsrc=\"img/a.gif\" src=\"file:///home/u/site/img/a.gif\"/>"
-                    "<i relsrc=\"pics/x y.gif\" src=\"file:///home/u/site/pics/x y.gif\"/>"
-                    "<i relsrc=\"etc/z.gif\" src=\"file:///etc/z.gif\"/></frame>");
-}
-
-TEST(FrameSrcResolver, FilePathTestTreatsRootedAndDrivePathsAsAbsolute)
-{
-    EXPECT_FALSE(IsRelativeFilePath("/home/u/a.gif"));
-    EXPECT_FALSE(IsRelativeFilePath("\\share\\a.gif"));
-    EXPECT_FALSE(IsRelativeFilePath("C:/dir/a.gif"));
-    EXPECT_FALSE(IsRelativeFilePath("c:\\dir"));
-    EXPECT_TRUE(IsRelativeFilePath("a.gif"));
-    EXPECT_TRUE(IsRelativeFilePath("dir/a.gif"));
-    EXPECT_TRUE(IsRelativeFilePath(""));
-}
-
-TEST(FrameSrcResolver, CombineFollowsRfc3986)
-{
+    for (const char* absolute : { "/home/u/a.gif", "\\share\\a.gif", "C:/dir/a.gif", "c:\\dir" })
+        EXPECT_FALSE(IsRelativeFilePath(absolute)) << absolute;
+    for (const char* relative : { "a.gif", "dir/a.gif", "" })
+        EXPECT_TRUE(IsRelativeFilePath(relative)) << relative;
     EXPECT_EQ(CombineUrl("http://H/a/b/c", "../../x/./y/../z?q#f"), "http://H/x/z?q#f");
     EXPECT_EQ(CombineUrl("http://H/a/b", "/root.gif"), "http://H/root.gif");
     EXPECT_EQ(CombineUrl("http://H/a/b?old#frag", "#new"), "http://H/a/b?old#new");
     EXPECT_EQ(CombineUrl("https://H:8443/a/", "//other/x"), "https://other/x");
     EXPECT_FALSE(CombineUrl("not a url", "x"));
     EXPECT_FALSE(CombineUrl("about:blank", "x"));
-}
-
-// ---- pass-through and failures ------------------------------------------------
-
-TEST(FrameSrcFilter, EverythingButElementsPassesThrough)
-{
-    CSAXFrameSrcProcessor filter;
-    ASSERT_TRUE(filter.Filter("<?xml version='1.0'?><!--c--><frame src='http://H/'><?pi d?>"
-                              "<css>a &lt; b &amp;&amp; c &gt; d<![CDATA[<x>]]></css>\n<e/></frame>"));
-    EXPECT_EQ(filter.GetResult(), std::string(kOut)
-                                      + "<!--c--><frame src=\"http://H/\"><?pi d?><css>a &lt; b &amp;&amp; c &gt; d&lt;x&gt;</css>\n<e/></frame>");
-}
-
-TEST(FrameSrcFilter, ParseErrorKeepsWhatWasWritten)
-{
-    CSAXFrameSrcProcessor filter;
-    EXPECT_FALSE(filter.Filter("<frame src='http://H/'><i src='a.gif'/><b></c></frame>"));
-    EXPECT_EQ(filter.GetResult(), std::string(kOut) + "<frame src=\"http://H/\"><i relsrc=\"a.gif\" src=\"http://H/a.gif\"/><b>");
-    // A new run starts afresh.
-    EXPECT_TRUE(filter.Filter("<frame/>"));
-    EXPECT_EQ(filter.GetResult(), std::string(kOut) + "<frame/>");
-    EXPECT_FALSE(filter.Filter(""));
-    EXPECT_EQ(filter.GetResult(), "");
 }

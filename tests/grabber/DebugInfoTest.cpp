@@ -4,8 +4,6 @@
 #include "grabber/DebugInfo.h"
 #include "platform/xml/Document.h"
 
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 using namespace grabbertest;
@@ -17,24 +15,10 @@ class DebugInfo : public GrabberTest {
 protected:
     // The debug document belongs to the thread; each case gets a thread of
     // its own so that nothing carries over between cases.
-    static void OnFreshThread(const std::function<void()>& body)
-    {
-        std::thread t(body);
-        t.join();
-    }
-
+    static void OnFreshThread(const std::function<void()>& body) { std::thread(body).join(); }
     fs::path File() const { return ModuleDir() / "debuginfo.xml"; }
-
-    std::string FileText() const
-    {
-        std::ifstream in(File(), std::ios::binary);
-        return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
-    }
-
-    void Close(const ComPtr<ITovanix>& object, const std::string& url)
-    {
-        GrabWith(object, url, [](ui::Dialog& d) { d.PostClose(); });
-    }
+    std::string FileText() const { return ReadAll(File()); }
+    void Close(const ComPtr<ITovanix>& object, const std::string& url) { InDialog(object, [] { }, Page(url)); }
 };
 
 TEST_F(DebugInfo, CompleteGrabWritesOneSessionAfterTheDialogClosed)

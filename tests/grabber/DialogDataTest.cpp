@@ -1,6 +1,7 @@
 // GetData and SetData as the dialog's page calls them: the dialog body of
 // the grabbed page, the dialog script, the two folders and the language
-// file, each only while the grab dialog is open.
+// file, each only while the grab dialog is open (the closed-dialog guard is
+// checked with the other commands in PageCommandsTest).
 #include "tests/grabber/GrabberFixture.h"
 
 #include "grabber/ResourceAddress.h"
@@ -8,8 +9,6 @@
 #include "tests/support/HtmlScan.h"
 
 #include <climits>
-#include <fstream>
-#include <iterator>
 #include <regex>
 
 using namespace grabbertest;
@@ -17,27 +16,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
-html::Image Picture(const std::string& src, int w, int h)
-{
-    html::Image image;
-    image.complete = true;
-    image.src = src;
-    image.href = src;
-    image.width = w;
-    image.height = h;
-    image.fileSize = std::string("1000");
-    return image;
-}
-
-std::shared_ptr<html::Document> PictureModel()
+ComPtr<IHTMLDocument2> PicturePage()
 {
     auto model = std::make_shared<html::Document>();
     model->URL = "http://pics.test/album/index.html";
     model->documentElement = std::make_unique<html::Node>();
     model->documentElement->nodeName = "HTML";
-    model->images->push_back(Picture("one.jpg", 300, 200));
-    model->images->push_back(Picture("two.png", 64, 64));
-    return model;
+    for (auto [src, size] : { std::pair<std::string, int>("one.jpg", 300), { "two.png", 64 } }) {
+        html::Image image;
+        image.complete = true;
+        image.src = src;
+        image.href = src;
+        image.width = image.height = size;
+        image.fileSize = std::string("1000");
+        model->images->push_back(std::move(image));
+    }
+    return CHtmlDocumentObject::Create(std::move(model));
 }
 
 // Values of attribute `attr` of every element carrying it, in document order.
@@ -65,48 +59,14 @@ class DialogData : public GrabberTest {
 protected:
     fs::path UserFolder() const { return dir / "data" / "Danwell" / "Tovanix"; }
 
-    // Grabs a page made of `model` and runs `body` inside its dialog.
-    void InDialog(const ComPtr<ITovanix>& object, std::shared_ptr<html::Document> model, const std::function<void()>& body)
-    {
-        bool ran = false;
-        view->OnDialog("grab", [&](ui::Dialog& d) {
-            body();
-            ran = true;
-            d.PostClose();
-        });
-        auto doc = CHtmlDocumentObject::Create(std::move(model));
-        EXPECT_EQ(object->Grab(AsDispatch(doc).get()), S_OK);
-        ASSERT_TRUE(ran);
-    }
-    void InDialog(const ComPtr<ITovanix>& object, const std::function<void()>& body)
-    {
-        InDialog(object, PictureModel(), body);
-    }
-
     // GetData(index) as text; nullopt when nothing was returned.
     static std::optional<std::string> Data(ITovanix* object, LONG index)
     {
-        BSTR out = nullptr;
-        EXPECT_EQ(object->GetData(index, &out), S_OK) << index;
-        if (!out)
-            return std::nullopt;
-        Bstr owner;
-        *owner.Out() = out;
-        return owner.Utf8();
-    }
-
-    static std::string Bytes(const fs::path& p)
-    {
-        std::ifstream in(p, std::ios::binary);
-        return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+        Bstr out;
+        EXPECT_EQ(object->GetData(index, out.Out()), S_OK) << index;
+        return out.get() ? std::optional(out.Utf8()) : std::nullopt;
     }
 };
-
-} // namespace
-
-// ---- indexes ---------------------------------------------------------------------
-// (The closed-dialog guard of GetData and SetData is checked with the other
-// commands in PageCommandsTest.)
 
 TEST_F(DialogData, IndexesGiveScriptAndFoldersWithoutCreatingThemAndOthersLeaveTheResultAlone)
 {
@@ -137,30 +97,48 @@ TEST_F(DialogData, IndexesGiveScriptAndFoldersWithoutCreatingThemAndOthersLeaveT
     EXPECT_FALSE(fs::exists(dir / "data" / "Danwell"));
 }
 
-// ---- the dialog body -----------------------------------------------------------
-
-TEST_F(DialogData, BodyListsTheGrabbedPageWithPicturesFromTheResourceMapperTheSameEachTime)
+TEST_F(DialogData, BodyListsPicturesFromTheMapperEachOptionUnderItsOwnNameAndTheEscapedFolder)
 {
     SetResourceAddressMapper([](std::string_view type, int id) {
         return "http://127.0.0.1:9/tok/res/" + std::string(type) + "/" + std::to_string(id);
     });
+    StoreRootFolder("");
+    // Each property alone: exactly its own check box comes out checked, so
+    // no property is read into another option's element.
+    const std::pair<HRESULT (ITovanix::*)(VARIANT_BOOL), const char*> options[] = {
+        { &ITovanix::put_GrabFlash, "GrabFlash" }, { &ITovanix::put_GrabQT, "GrabQT" },
+        { &ITovanix::put_GrabRP, "GrabRP" }, { &ITovanix::put_GrabMP, "GrabMP" },
+        { &ITovanix::put_GrabImage, "GrabImage" }, { &ITovanix::put_AutoClose, "AutoClose" },
+        { &ITovanix::put_SelectAll, "SelectAll" }, { &ITovanix::put_GrabCSS, "GrabCSS" },
+        { &ITovanix::put_GrabScript, "GrabScript" },
+    };
+    const fs::path folder = dir / "chosen \"folder\" <x>";
     auto object = NewObject();
     InDialog(object, [&] {
-        auto body = Data(object.get(), 0);
-        ASSERT_TRUE(body);
-        EXPECT_EQ(Data(object.get(), 0), body);
-        EXPECT_EQ(AttributeValues(*body, "data-url"),
-                  std::vector<std::string>({ "http://pics.test/album/one.jpg", "http://pics.test/album/two.png" }));
-        const auto sources = AttributeValues(*body, "src");
-        EXPECT_NE(std::find(sources.begin(), sources.end(), "http://127.0.0.1:9/tok/res/GIF/223"), sources.end());
-        EXPECT_NE(std::find(sources.begin(), sources.end(), "http://127.0.0.1:9/tok/res/GIF/224"), sources.end());
-        EXPECT_EQ(AttributeValues(*body, "data-ok-image"), std::vector<std::string>({ "http://127.0.0.1:9/tok/res/GIF/226" }));
-        EXPECT_EQ(AttributeValues(*body, "data-fail-image"), std::vector<std::string>({ "http://127.0.0.1:9/tok/res/GIF/227" }));
-    });
+        const std::string body = Data(object.get(), 0).value_or("");
+        EXPECT_EQ(Data(object.get(), 0), body) << "the same each time";
+        EXPECT_EQ(AttributeValues(body, "data-url"),
+            std::vector<std::string>({ "http://pics.test/album/one.jpg", "http://pics.test/album/two.png" }));
+        const auto sources = AttributeValues(body, "src");
+        for (const char* corner : { "http://127.0.0.1:9/tok/res/GIF/223", "http://127.0.0.1:9/tok/res/GIF/224" })
+            EXPECT_NE(std::find(sources.begin(), sources.end(), corner), sources.end()) << corner;
+        EXPECT_EQ(AttributeValues(body, "data-ok-image"), std::vector<std::string>({ "http://127.0.0.1:9/tok/res/GIF/226" }));
+        EXPECT_EQ(AttributeValues(body, "data-fail-image"), std::vector<std::string>({ "http://127.0.0.1:9/tok/res/GIF/227" }));
+        EXPECT_EQ(AttributeValues(body, "value"), std::vector<std::string>({ "" }));
+
+        for (const auto& [put, option] : options) {
+            for (const auto& other : options)
+                ASSERT_EQ((object.get()->*(other.first))(VARIANT_FALSE), S_OK);
+            ASSERT_EQ((object.get()->*put)(VARIANT_TRUE), S_OK);
+            EXPECT_EQ(CheckedOptions(Data(object.get(), 0).value_or("")), std::vector<std::string>({ option }));
+        }
+        ASSERT_EQ(object->put_RootFolder(Bstr(folder.string()).get()), S_OK);
+        EXPECT_EQ(AttributeValues(Data(object.get(), 0).value_or(""), "value"), std::vector<std::string>({ folder.string() }));
+    }, PicturePage());
     SetResourceAddressMapper({});
 }
 
-TEST_F(DialogData, PicturesDefaultToResourceAddressesOfTheModule)
+TEST(ResourceAddress, PicturesDefaultToResourceAddressesOfTheModule)
 {
     EXPECT_EQ(ModuleResourceAddress("/opt/q/libqvtovanix.so", "GIF", 226), "res:///opt/q/libqvtovanix.so/GIF/226");
     EXPECT_EQ(ModuleResourceAddress("", "GIF", 226), "");
@@ -168,75 +146,28 @@ TEST_F(DialogData, PicturesDefaultToResourceAddressesOfTheModule)
     EXPECT_TRUE(std::regex_match(address, std::regex("res:///.+/GIF/223"))) << address;
 }
 
-TEST_F(DialogData, BodyCarriesEachOptionUnderItsOwnName)
-{
-    // Each property alone: exactly its own check box comes out checked, so
-    // no property is read into another option's element.
-    struct Case {
-        HRESULT (ITovanix::*put)(VARIANT_BOOL);
-        const char* option;
-    } cases[] = {
-        { &ITovanix::put_GrabFlash, "GrabFlash" }, { &ITovanix::put_GrabQT, "GrabQT" },
-        { &ITovanix::put_GrabRP, "GrabRP" },       { &ITovanix::put_GrabMP, "GrabMP" },
-        { &ITovanix::put_GrabImage, "GrabImage" }, { &ITovanix::put_AutoClose, "AutoClose" },
-        { &ITovanix::put_SelectAll, "SelectAll" }, { &ITovanix::put_GrabCSS, "GrabCSS" },
-        { &ITovanix::put_GrabScript, "GrabScript" },
-    };
-    auto object = NewObject();
-    InDialog(object, [&] {
-        for (const auto& c : cases) {
-            for (const auto& other : cases)
-                ASSERT_EQ((object.get()->*(other.put))(VARIANT_FALSE), S_OK);
-            ASSERT_EQ((object.get()->*(c.put))(VARIANT_TRUE), S_OK);
-            auto body = Data(object.get(), 0);
-            ASSERT_TRUE(body);
-            EXPECT_EQ(CheckedOptions(*body), std::vector<std::string>({ c.option }));
-        }
-    });
-}
-
-TEST_F(DialogData, FolderFieldCarriesTheRootFolderEscapedEmptyOrChangedInTheDialog)
-{
-    StoreRootFolder("");
-    auto object = NewObject();
-    const fs::path folder = dir / "chosen \"folder\" <x>";
-    InDialog(object, [&] {
-        EXPECT_EQ(AttributeValues(Data(object.get(), 0).value_or(""), "value"), std::vector<std::string>({ "" }));
-        ASSERT_EQ(object->put_RootFolder(Bstr(folder.string()).get()), S_OK);
-        EXPECT_EQ(AttributeValues(Data(object.get(), 0).value_or(""), "value"), std::vector<std::string>({ folder.string() }));
-    });
-}
-
-// ---- the language file ------------------------------------------------------------
-// (Which folder's file wins, and the fallback to the module folder, are
-// LanguageFile's own and checked in tests/dialog.)
-
+// (Which folder's language file wins is LanguageFile's own, checked in tests/dialog.)
 TEST_F(DialogData, LanguageFileWrittenPerUserAndReadBackAsXmlText)
 {
     fs::create_directories(UserFolder());
+    const std::string lang = "<lang>\n<text id=\"save\">Speichern</text></lang>";
     auto object = NewObject();
     InDialog(object, [&] {
         EXPECT_FALSE(Data(object.get(), 4));
-        Bstr text(u"<lang>\r\n<text id='save'>Speichern</text></lang>");
-        EXPECT_EQ(object->SetData(0, text.get()), S_OK);
-        auto back = Data(object.get(), 4);
-        ASSERT_TRUE(back);
-        EXPECT_EQ(*back, "<lang>\n<text id=\"save\">Speichern</text></lang>");
+        EXPECT_EQ(object->SetData(0, Bstr(u"<lang>\r\n<text id='save'>Speichern</text></lang>").get()), S_OK);
+        EXPECT_EQ(Data(object.get(), 4), lang);
     });
-    const std::string bytes = Bytes(UserFolder() / "lang.xml");
-    ASSERT_GE(bytes.size(), 4u);
-    EXPECT_EQ(bytes.substr(0, 4), std::string("\xFF\xFE<\0", 4));
-    EXPECT_FALSE(fs::exists(ModuleDir() / "lang.xml"));
+    EXPECT_EQ(ReadAll(UserFolder() / "lang.xml").substr(0, 4), std::string("\xFF\xFE<\0", 4));
 
     // Other indexes touch no file; a null text leaves only the mark.
     InDialog(object, [&] {
-        Bstr text(u"<other/>");
-        EXPECT_EQ(object->SetData(1, text.get()), S_OK);
-        EXPECT_EQ(object->SetData(-1, text.get()), S_OK);
-        EXPECT_EQ(Data(object.get(), 4), "<lang>\n<text id=\"save\">Speichern</text></lang>");
+        EXPECT_EQ(object->SetData(1, Bstr(u"<other/>").get()), S_OK);
+        EXPECT_EQ(object->SetData(-1, Bstr(u"<other/>").get()), S_OK);
+        EXPECT_EQ(Data(object.get(), 4), lang);
         EXPECT_EQ(object->SetData(0, nullptr), S_OK);
     });
-    EXPECT_EQ(Bytes(UserFolder() / "lang.xml"), std::string("\xFF\xFE"));
+    EXPECT_EQ(ReadAll(UserFolder() / "lang.xml"), std::string("\xFF\xFE"));
     EXPECT_FALSE(fs::exists(ModuleDir() / "lang.xml"));
 }
 
+} // namespace

@@ -15,10 +15,7 @@
 
 #include <sys/wait.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 using namespace grabbertest;
 namespace fs = std::filesystem;
@@ -45,12 +42,6 @@ std::string JsString(std::string_view text)
             out.push_back(c);
     }
     return out;
-}
-
-std::string ReadAll(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
 }
 
 // What the stand-in for window.external answers and records. Every call is
@@ -114,20 +105,13 @@ protected:
     // GetData(1) and GetData(0) of a grab of `model`.
     std::pair<std::string, std::string> DialogOf(std::shared_ptr<html::Document> model)
     {
-        std::pair<std::string, std::string> out;
+        std::pair<Bstr, Bstr> out;
         auto object = NewObject();
-        view->OnDialog("grab", [&](ui::Dialog& d) {
-            for (int index : { 1, 0 }) {
-                BSTR text = nullptr;
-                EXPECT_EQ(object->GetData(index, &text), S_OK);
-                Bstr owner;
-                *owner.Out() = text;
-                (index == 1 ? out.first : out.second) = owner.Utf8();
-            }
-            d.PostClose();
-        });
-        EXPECT_EQ(object->Grab(AsDispatch(CHtmlDocumentObject::Create(std::move(model))).get()), S_OK);
-        return out;
+        InDialog(object, [&] {
+            EXPECT_EQ(object->GetData(1, out.first.Out()), S_OK);
+            EXPECT_EQ(object->GetData(0, out.second.Out()), S_OK);
+        }, CHtmlDocumentObject::Create(std::move(model)));
+        return { out.first.Utf8(), out.second.Utf8() };
     }
 
     // Writes the shell page with the stand-in and `scenario` (run after the
@@ -184,7 +168,10 @@ protected:
         model->URL = "http://site.test/gallery/index.html";
         model->documentElement = std::make_unique<html::Node>();
         model->documentElement->nodeName = "HTML";
-        auto add = [&](const std::string& src, int w, int h, const char* size, const char* mime) {
+        for (auto [src, w, h, size, mime] : { std::tuple<std::string, int, int, const char*, const char*> { pic + "223.gif",
+                 21, 19, "180", "GIF Image" }, { pic + "224.gif", 27, 22, "210", "GIF Image" },
+                 { "img/fail-me.png", 640, 480, "48213", "PNG Image" },
+                 { "http://cdn.test/photo.jpg", 1200, 800, "2411724", "JPEG Image" } }) {
             html::Image image;
             image.complete = true;
             image.src = src;
@@ -194,11 +181,7 @@ protected:
             image.fileSize = std::string(size);
             image.mimeType = std::string(mime);
             model->images->push_back(std::move(image));
-        };
-        add(pic + "223.gif", 21, 19, "180", "GIF Image");
-        add(pic + "224.gif", 27, 22, "210", "GIF Image");
-        add("img/fail-me.png", 640, 480, "48213", "PNG Image");
-        add("http://cdn.test/photo.jpg", 1200, 800, "2411724", "JPEG Image");
+        }
         html::Script inline_;
         inline_.text = std::string("window.dataLayer = window.dataLayer || []; function gtag(){}");
         model->scripts->push_back(std::move(inline_));

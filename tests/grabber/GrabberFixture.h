@@ -5,19 +5,71 @@
 #include "grabber/HtmlDocumentObject.h"
 #include "grabber/ModuleLock.h"
 #include "grabber/Tovanix.h"
+#include "grabber/TovanixSettings.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/Variant.h"
+#include "platform/registry/Registry.h"
 #include "platform/ui/ScriptedView.h"
-#include "tests/grabber/SettingsFixture.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
-#include <initializer_list>
+#include <iterator>
+#include <string>
 #include <vector>
+
+// A user with fresh registry hives and folders of their own, all in one temporary folder.
+class FreshUser : public ::testing::Test {
+protected:
+    testsupport::TempDir dir;
+    testsupport::ScopedEnv home { "HOME", dir.path().string() };
+    testsupport::ScopedEnv userHive { "QUILLORY_REGISTRY_USER", (dir / "user.reg").string() };
+    testsupport::ScopedEnv machineHive { "QUILLORY_REGISTRY_MACHINE", (dir / "machine.reg").string() };
+    testsupport::ScopedEnv documents { "XDG_DOCUMENTS_DIR", (dir / "docs").string() };
+    testsupport::ScopedEnv config { "XDG_CONFIG_HOME", (dir / "config").string() };
+    testsupport::ScopedEnv data { "XDG_DATA_HOME", (dir / "data").string() };
+
+    static std::string KeyPath() { return LoadModuleString(kIdsSettingsKey); }
+
+    // Stores raw bytes under the settings key of `root`.
+    static void Store(HKEY root, const char* name, DWORD type, const std::vector<std::uint8_t>& bytes)
+    {
+        RegKey key;
+        ASSERT_EQ(key.Create(root, KeyPath().c_str()), ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueEx(key.get(), name, type, bytes.data(), static_cast<DWORD>(bytes.size())), ERROR_SUCCESS);
+    }
+    static void StoreText(HKEY root, const char* name, const std::string& text, DWORD type = REG_SZ)
+    {
+        std::vector<std::uint8_t> bytes(text.begin(), text.end());
+        bytes.push_back(0);
+        Store(root, name, type, bytes);
+    }
+
+    struct StoredValue {
+        std::string name;
+        DWORD type;
+        std::vector<std::uint8_t> data;
+    };
+    // Every value of the current user's settings key, in stored order.
+    static std::vector<StoredValue> Values()
+    {
+        std::vector<StoredValue> out;
+        RegKey key;
+        StoredValue v;
+        if (key.Open(HKEY_CURRENT_USER, KeyPath().c_str(), KEY_READ) == ERROR_SUCCESS)
+            for (DWORD i = 0; RegEnumValue(key.get(), i, v.name, &v.type, &v.data) == ERROR_SUCCESS; ++i)
+                out.push_back(v);
+        return out;
+    }
+};
 
 namespace grabbertest {
 
-// Counted object implementing one interface for tests.
+// Counted object implementing one interface for tests; a dispatch that
+// answers nothing stands for script objects that are no document.
 template <class Interface>
 class TestObject : public Interface {
 public:
@@ -26,12 +78,11 @@ public:
         if (!ppv)
             return E_POINTER;
         *ppv = nullptr;
-        if (riid == IID_IUnknown || riid == InterfaceId<Interface>::value || Also(riid)) {
-            *ppv = static_cast<Interface*>(this);
-            this->AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
+        if (riid != IID_IUnknown && riid != InterfaceId<Interface>::value)
+            return E_NOINTERFACE;
+        *ppv = static_cast<Interface*>(this);
+        this->AddRef();
+        return S_OK;
     }
     ULONG AddRef() override { return ++refs; }
     ULONG Release() override
@@ -44,12 +95,9 @@ public:
     ULONG refs = 1;
 
 protected:
-    virtual bool Also(REFIID) { return false; }
     virtual ~TestObject() = default;
 };
 
-// Dispatch that answers nothing: script objects that are no document, and
-// sites that offer no services.
 template <class Interface>
 class DispatchStub : public TestObject<Interface> {
 public:
@@ -59,37 +107,6 @@ public:
     HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
 };
 using PlainDispatch = DispatchStub<IDispatch>;
-
-// The browser window the site offers: its current document.
-class FakeBrowser : public DispatchStub<IWebBrowser2> {
-public:
-    ComPtr<IDispatch> document;
-    HRESULT documentResult = S_OK;
-    HRESULT get_Document(IDispatch** pp) override
-    {
-        *pp = nullptr;
-        if (FAILED(documentResult))
-            return documentResult;
-        if (document) {
-            document->AddRef();
-            *pp = document.get();
-        }
-        return S_OK;
-    }
-};
-
-// A browser site offering its browser as SID_SWebBrowserApp.
-class FakeSite : public TestObject<IServiceProvider> {
-public:
-    ComPtr<FakeBrowser> browser;
-    HRESULT QueryService(REFGUID service, REFIID riid, void** ppv) override
-    {
-        *ppv = nullptr;
-        if (service != SID_SWebBrowserApp || !browser)
-            return E_NOINTERFACE;
-        return browser->QueryInterface(riid, ppv);
-    }
-};
 
 template <class T>
 ComPtr<T> Make()
@@ -108,6 +125,12 @@ inline ComPtr<IHTMLDocument2> Page(const std::string& url)
 inline ComPtr<IDispatch> AsDispatch(const ComPtr<IHTMLDocument2>& doc)
 {
     return ComPtr<IDispatch>(static_cast<IDispatch*>(doc.get()));
+}
+
+inline std::string ReadAll(const std::filesystem::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
 }
 
 // Arguments in call order; reversed into DISPPARAMS as script does.
@@ -140,23 +163,12 @@ inline CallResult Invoke(IDispatch* object, const Call& call)
     return r;
 }
 
-inline CallResult Get(IDispatch* object, DISPID id)
+inline CallResult Get(IDispatch* object, DISPID id) { return Invoke(object, { id, DISPATCH_PROPERTYGET }); }
+inline CallResult Put(IDispatch* object, DISPID id, const Variant& value)
 {
-    return Invoke(object, { id, DISPATCH_PROPERTYGET });
+    return Invoke(object, { id, DISPATCH_PROPERTYPUT, { value }, true });
 }
-
-inline CallResult Put(IDispatch* object, DISPID id, Variant value)
-{
-    Call c { id, DISPATCH_PROPERTYPUT, {}, true };
-    c.args.push_back(std::move(value));
-    return Invoke(object, c);
-}
-
-inline Variant Str(const std::string& s)
-{
-    return Variant::FromString(s);
-}
-
+inline Variant Str(const std::string& s) { return Variant::FromString(s); }
 inline std::string Text(const VARIANT& v)
 {
     return v.vt == VT_BSTR ? Bstr(BstrView(v.bstrVal)).Utf8() : std::string("<not a BSTR>");
@@ -175,9 +187,7 @@ protected:
     void TearDown() override { ui::SetActiveView(nullptr); }
 
     std::filesystem::path ModuleDir() const { return dir / "module"; }
-
-    // Stores the DebugMode setting, read by objects created afterwards.
-    void StoreDebugMode(bool on) { Store(HKEY_CURRENT_USER, "DebugMode", REG_BINARY, { static_cast<std::uint8_t>(on ? 1 : 0) }); }
+    void StoreDebugMode(bool on) { Store(HKEY_CURRENT_USER, "DebugMode", REG_BINARY, { std::uint8_t(on ? 1 : 0) }); }
     void StoreRootFolder(const std::string& folder) { StoreText(HKEY_CURRENT_USER, "GrabPath", folder); }
 
     static ComPtr<ITovanix> NewObject()
@@ -193,6 +203,18 @@ protected:
     {
         view->OnDialog("grab", std::move(script));
         EXPECT_EQ(object->Grab(AsDispatch(Page(url)).get()), S_OK);
+    }
+    // Runs `body` inside the grab dialog of `doc` (a plain page if none), then closes it.
+    void InDialog(const ComPtr<ITovanix>& object, const std::function<void()>& body, ComPtr<IHTMLDocument2> doc = {})
+    {
+        bool ran = false;
+        view->OnDialog("grab", [&](ui::Dialog& d) {
+            body();
+            ran = true;
+            d.PostClose();
+        });
+        EXPECT_EQ(object->Grab(AsDispatch(doc ? doc : Page("http://example.test/")).get()), S_OK);
+        EXPECT_TRUE(ran) << "the grab dialog never ran the body";
     }
 };
 

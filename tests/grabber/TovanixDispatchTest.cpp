@@ -18,22 +18,27 @@ enum : DISPID {
     kStartDownloading = 26, kCheckSavedUrl = 27,
 };
 
-const std::map<std::u16string, DISPID> kAllNames = {
-    { u"Grab", 1 }, { u"RootFolder", 3 }, { u"get_RootFolder", 3 }, { u"put_RootFolder", 3 },
-    { u"GrabFlash", 4 }, { u"get_GrabFlash", 4 }, { u"put_GrabFlash", 4 },
-    { u"GrabImage", 5 }, { u"get_GrabImage", 5 }, { u"put_GrabImage", 5 },
-    { u"Exit", 6 }, { u"ShowHelp", 7 }, { u"AutoClose", 8 }, { u"get_AutoClose", 8 }, { u"put_AutoClose", 8 },
-    { u"ShowOptions", 9 }, { u"ShowAbout", 10 },
-    { u"GrabQT", 11 }, { u"get_GrabQT", 11 }, { u"put_GrabQT", 11 },
-    { u"GrabRP", 12 }, { u"get_GrabRP", 12 }, { u"put_GrabRP", 12 },
-    { u"GrabMP", 13 }, { u"get_GrabMP", 13 }, { u"put_GrabMP", 13 },
-    { u"GrabCSS", 14 }, { u"get_GrabCSS", 14 }, { u"put_GrabCSS", 14 },
-    { u"GrabScript", 15 }, { u"get_GrabScript", 15 }, { u"put_GrabScript", 15 },
-    { u"Save", 16 }, { u"GetData", 17 }, { u"LoadText", 18 }, { u"SaveInplace", 19 },
-    { u"SelectAll", 20 }, { u"get_SelectAll", 20 }, { u"put_SelectAll", 20 },
-    { u"IsSaved", 21 }, { u"get_IsSaved", 21 }, { u"BrowseForFolder", 22 }, { u"SetDlgSize", 23 },
-    { u"SetData", 24 }, { u"CreateXmlDom", 25 }, { u"StartDownloading", 26 }, { u"CheckSavedUrl", 27 },
-};
+// Every name script may use: read-and-write properties also answer to
+// get_/put_ forms, IsSaved to get_ only, methods to their bare name.
+std::map<std::u16string, DISPID> AllNames()
+{
+    std::map<std::u16string, DISPID> names;
+    const std::tuple<std::u16string, DISPID, int> members[] = { { u"Grab", 1, 0 }, { u"RootFolder", 3, 2 },
+        { u"GrabFlash", 4, 2 }, { u"GrabImage", 5, 2 }, { u"Exit", 6, 0 }, { u"ShowHelp", 7, 0 }, { u"AutoClose", 8, 2 },
+        { u"ShowOptions", 9, 0 }, { u"ShowAbout", 10, 0 }, { u"GrabQT", 11, 2 }, { u"GrabRP", 12, 2 },
+        { u"GrabMP", 13, 2 }, { u"GrabCSS", 14, 2 }, { u"GrabScript", 15, 2 }, { u"Save", 16, 0 }, { u"GetData", 17, 0 },
+        { u"LoadText", 18, 0 }, { u"SaveInplace", 19, 0 }, { u"SelectAll", 20, 2 }, { u"IsSaved", 21, 1 },
+        { u"BrowseForFolder", 22, 0 }, { u"SetDlgSize", 23, 0 }, { u"SetData", 24, 0 }, { u"CreateXmlDom", 25, 0 },
+        { u"StartDownloading", 26, 0 }, { u"CheckSavedUrl", 27, 0 } };
+    for (const auto& [name, id, accessors] : members) {
+        names[name] = id;
+        if (accessors >= 1)
+            names[u"get_" + name] = id;
+        if (accessors == 2)
+            names[u"put_" + name] = id;
+    }
+    return names;
+}
 
 HRESULT IdsOf(IDispatch* d, std::vector<std::u16string> names, std::vector<DISPID>& ids)
 {
@@ -44,44 +49,40 @@ HRESULT IdsOf(IDispatch* d, std::vector<std::u16string> names, std::vector<DISPI
     return d->GetIDsOfNames(GUID_NULL, ptrs.data(), static_cast<UINT>(ptrs.size()), 0, ids.data());
 }
 
-std::u16string Upper(std::u16string s)
+// Invoke with hand-made parameters (already in reversed order), for what a Call cannot express.
+struct Raw {
+    DISPID id;
+    WORD flags;
+    std::vector<VARIANT> args;
+    std::vector<DISPID> named {};
+    bool nullNamed = false; // a count of named arguments without the array
+};
+HRESULT RawInvoke(IDispatch* d, Raw r, UINT* argErr = nullptr, VARIANT* result = nullptr)
 {
-    for (auto& c : s)
-        if (c >= u'a' && c <= u'z')
-            c = static_cast<char16_t>(c - u'a' + u'A');
-    return s;
+    DISPPARAMS p;
+    p.rgvarg = r.args.empty() ? nullptr : r.args.data();
+    p.cArgs = static_cast<UINT>(r.args.size());
+    p.rgdispidNamedArgs = r.named.empty() || r.nullNamed ? nullptr : r.named.data();
+    p.cNamedArgs = static_cast<UINT>(r.named.size());
+    return d->Invoke(r.id, GUID_NULL, 0, r.flags, &p, result, nullptr, argErr);
 }
 
-class TovanixDispatch : public GrabberTest {
-protected:
-    // Runs `body` with the grab dialog open, through dispatch only.
-    void WithDialogOpen(const std::function<void(IDispatch*)>& body)
-    {
-        auto object = NewObject();
-        bool ran = false;
-        GrabWith(object, "http://example.test/page.html", [&](ui::Dialog& d) {
-            body(object.get());
-            ran = true;
-            d.PostClose();
-        });
-        ASSERT_TRUE(ran);
-    }
-};
-
-// ---- GetIDsOfNames ----------------------------------------------------
+class TovanixDispatch : public GrabberTest { };
 
 TEST_F(TovanixDispatch, EveryNameGivesItsIdentifierInAnyLetterCase)
 {
     auto object = NewObject();
-    ASSERT_EQ(kAllNames.size(), 47u);
-    for (const auto& [name, id] : kAllNames) {
+    const auto names = AllNames();
+    ASSERT_EQ(names.size(), 47u);
+    for (const auto& [name, id] : names) {
         SCOPED_TRACE(Bstr(name).Utf8());
-        std::u16string lower = name;
-        for (auto& c : lower)
-            if (c >= u'A' && c <= u'Z')
-                c = static_cast<char16_t>(c - u'A' + u'a');
+        std::u16string lower = name, upper = name;
+        for (std::size_t i = 0; i < name.size(); ++i) {
+            lower[i] = name[i] >= u'A' && name[i] <= u'Z' ? name[i] - u'A' + u'a' : name[i];
+            upper[i] = name[i] >= u'a' && name[i] <= u'z' ? name[i] - u'a' + u'A' : name[i];
+        }
         std::vector<DISPID> ids;
-        ASSERT_EQ(IdsOf(object.get(), { name, lower, Upper(name) }, ids), S_OK);
+        ASSERT_EQ(IdsOf(object.get(), { name, lower, upper }, ids), S_OK);
         EXPECT_EQ(ids, (std::vector<DISPID> { id, id, id }));
     }
 }
@@ -89,70 +90,45 @@ TEST_F(TovanixDispatch, EveryNameGivesItsIdentifierInAnyLetterCase)
 TEST_F(TovanixDispatch, UnknownNamesAndNearMissesAreRefusedAndStopTheLookup)
 {
     auto object = NewObject();
-    // Accessor prefixes exist only for read-and-write properties and IsSaved;
-    // methods never get them, IsSaved never gets a setter.
-    for (std::u16string bad : { u"Unknown", u"put_IsSaved", u"get_Grab", u"put_Save", u"get_Exit",
-             u"RootFolder ", u"", u"GrabFlash\u0130", u"set_GrabFlash", u"DebugMode" }) {
-        std::vector<DISPID> ids;
-        EXPECT_EQ(IdsOf(object.get(), { bad }, ids), DISP_E_UNKNOWNNAME) << Bstr(bad).Utf8();
-    }
     std::vector<DISPID> ids;
+    // Accessor prefixes exist only for read-and-write properties and IsSaved.
+    for (std::u16string bad : { u"Unknown", u"put_IsSaved", u"get_Grab", u"put_Save", u"get_Exit",
+             u"RootFolder ", u"", u"GrabFlash\u0130", u"set_GrabFlash", u"DebugMode" })
+        EXPECT_EQ(IdsOf(object.get(), { bad }, ids), DISP_E_UNKNOWNNAME) << Bstr(bad).Utf8();
     EXPECT_EQ(IdsOf(object.get(), { u"rootfolder", u"Nope", u"Exit" }, ids), DISP_E_UNKNOWNNAME);
     EXPECT_EQ(ids, (std::vector<DISPID> { 3, DISPID_UNKNOWN, 12345 })) << "names after the unknown one are not looked up";
 }
 
-// ---- Invoke: dispatch errors -----------------------------------------
-
-TEST_F(TovanixDispatch, MissingParametersAndTooManyArgumentsAreRefusedFirstAndTheResultIsEmptied)
+// Without the dialog a call that passes the dispatch checks answers
+// E_PENDING, so every row tells "refused by dispatch" from "reached".
+TEST_F(TovanixDispatch, MalformedParametersAreRefusedBeforeTheMemberAndTheResultIsEmptied)
 {
     auto object = NewObject();
     Variant result = Variant::FromI4(7);
-    EXPECT_EQ(object->Invoke(kExit, GUID_NULL, 0, DISPATCH_METHOD, nullptr, &result, nullptr, nullptr),
-        DISP_E_BADVARTYPE);
-    // Five arguments, even to an unknown member, are too many before anything else.
-    Call five { 99, DISPATCH_METHOD, {} };
-    for (int i = 0; i < 5; ++i)
-        five.args.push_back(Variant::FromI4(i));
-    EXPECT_EQ(Invoke(object.get(), five).hr, DISP_E_BADPARAMCOUNT);
-    // A failed call leaves the caller's result empty, whatever it held.
-    DISPPARAMS none;
-    for (auto [id, flags, hr] : { std::tuple { DISPID(2), WORD(DISPATCH_METHOD), DISP_E_MEMBERNOTFOUND },
-             std::tuple { DISPID(kIsSaved), WORD(DISPATCH_PROPERTYGET), E_PENDING } }) {
+    EXPECT_EQ(object->Invoke(kExit, GUID_NULL, 0, DISPATCH_METHOD, nullptr, &result, nullptr, nullptr), DISP_E_BADVARTYPE);
+    const VARIANT t = Variant::FromBool(true);
+    const std::vector<std::pair<Raw, HRESULT>> rows = {
+        // Five arguments, even to an unknown member, are too many before anything else.
+        { { 99, DISPATCH_METHOD, std::vector<VARIANT>(5, t) }, DISP_E_BADPARAMCOUNT },
+        // Named arguments are refused except one DISPID_PROPERTYPUT, before the member is looked up.
+        { { kGrabFlash, DISPATCH_PROPERTYPUT, { t }, { DISPID_PROPERTYPUT, 0 } }, DISP_E_NONAMEDARGS },
+        { { kGrabFlash, DISPATCH_PROPERTYPUT, { t }, { 0 } }, DISP_E_NONAMEDARGS },
+        { { kGrabFlash, DISPATCH_PROPERTYPUT, { t }, { DISPID_PROPERTYPUT }, true }, DISP_E_NONAMEDARGS },
+        { { 2, DISPATCH_METHOD, { t }, { 5 } }, DISP_E_NONAMEDARGS },
+        { { kGrabFlash, DISPATCH_PROPERTYPUT, { t }, { DISPID_PROPERTYPUT } }, E_PENDING },
+        // A failed call leaves the caller's result empty, whatever it held.
+        { { 2, DISPATCH_METHOD, {} }, DISP_E_MEMBERNOTFOUND },
+        { { kIsSaved, DISPATCH_PROPERTYGET, {} }, E_PENDING },
+    };
+    for (const auto& [raw, hr] : rows) {
         VARIANT stale;
         stale.vt = VT_I4;
         stale.lVal = 99;
-        EXPECT_EQ(object->Invoke(id, GUID_NULL, 0, flags, &none, &stale, nullptr, nullptr), hr) << id;
-        EXPECT_EQ(stale.vt, VT_EMPTY) << id;
+        EXPECT_EQ(RawInvoke(object.get(), raw, nullptr, &stale), hr) << "member " << raw.id;
+        EXPECT_EQ(stale.vt, VT_EMPTY) << "member " << raw.id;
     }
 }
 
-TEST_F(TovanixDispatch, NamedArgumentsOtherThanOnePropertyPutAreRefused)
-{
-    auto object = NewObject();
-    Variant arg = Variant::FromBool(true);
-    DISPID named[2] = { DISPID_PROPERTYPUT, 0 };
-    DISPPARAMS p;
-    p.rgvarg = &arg;
-    p.cArgs = 1;
-    p.rgdispidNamedArgs = named;
-    p.cNamedArgs = 2;
-    EXPECT_EQ(object->Invoke(kGrabFlash, GUID_NULL, 0, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr, nullptr), DISP_E_NONAMEDARGS);
-    named[0] = 0;
-    p.cNamedArgs = 1;
-    EXPECT_EQ(object->Invoke(kGrabFlash, GUID_NULL, 0, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr, nullptr), DISP_E_NONAMEDARGS);
-    p.rgdispidNamedArgs = nullptr;
-    EXPECT_EQ(object->Invoke(kGrabFlash, GUID_NULL, 0, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr, nullptr), DISP_E_NONAMEDARGS);
-    // Named arguments are checked before the member is looked up.
-    named[0] = 5;
-    p.rgdispidNamedArgs = named;
-    EXPECT_EQ(object->Invoke(2, GUID_NULL, 0, DISPATCH_METHOD, &p, nullptr, nullptr, nullptr), DISP_E_NONAMEDARGS);
-    // The one accepted form reaches the member (which wants the dialog).
-    named[0] = DISPID_PROPERTYPUT;
-    EXPECT_EQ(object->Invoke(kGrabFlash, GUID_NULL, 0, DISPATCH_PROPERTYPUT, &p, nullptr, nullptr, nullptr), E_PENDING);
-}
-
-// Without the dialog a call that passes the dispatch checks answers
-// E_PENDING, so every row tells "refused by dispatch" from "reached".
 TEST_F(TovanixDispatch, WrongMemberFlagsOrArgumentCountsAreRefusedBeforeTheMember)
 {
     auto object = NewObject();
@@ -162,12 +138,7 @@ TEST_F(TovanixDispatch, WrongMemberFlagsOrArgumentCountsAreRefusedBeforeTheMembe
         HRESULT hr;
         const char* why;
     };
-    std::vector<Row> rows;
-    for (DISPID id : { 2, 0, -1, -3, 28, 1000, 0x7FFFFFFF }) {
-        rows.push_back({ { id }, DISP_E_MEMBERNOTFOUND, "identifier outside the table" });
-        rows.push_back({ { id, DISPATCH_PROPERTYGET }, DISP_E_MEMBERNOTFOUND, "identifier outside the table" });
-    }
-    const std::vector<Row> fixed = {
+    std::vector<Row> rows = {
         { { kSave, DISPATCH_METHOD, { Str("u") } }, DISP_E_BADPARAMCOUNT, "Save with one argument" },
         { { kSave, DISPATCH_METHOD, { Str("u"), Str("t"), Str("x") } }, DISP_E_BADPARAMCOUNT, "Save with three" },
         { { kSave, DISPATCH_METHOD, { Str("u"), Str("t") } }, E_PENDING, "Save with two" },
@@ -187,7 +158,9 @@ TEST_F(TovanixDispatch, WrongMemberFlagsOrArgumentCountsAreRefusedBeforeTheMembe
         { { kIsSaved, DISPATCH_PROPERTYPUT, { t } }, DISP_E_BADPARAMCOUNT, "IsSaved is read whatever the flags" },
         { { kIsSaved, 0 }, E_PENDING, "IsSaved is read with no flags" },
     };
-    rows.insert(rows.end(), fixed.begin(), fixed.end());
+    for (DISPID id : { 2, 0, -1, -3, 28, 1000, 0x7FFFFFFF })
+        for (WORD flags : { DISPATCH_METHOD, DISPATCH_PROPERTYGET })
+            rows.push_back({ { id, flags }, DISP_E_MEMBERNOTFOUND, "identifier outside the table" });
     for (const auto& row : rows)
         EXPECT_EQ(Invoke(object.get(), row.call).hr, row.hr) << row.why << " (member " << row.call.id << ")";
 }
@@ -198,12 +171,7 @@ TEST_F(TovanixDispatch, ArgumentsThatCannotBeConvertedNameTheirReversedIndex)
     Variant big;
     big.vt = VT_R8;
     big.dblVal = 1e12;
-    struct Row {
-        Call call;
-        UINT argErr;
-        const char* why;
-    };
-    const std::vector<Row> rows = {
+    const std::vector<std::tuple<Call, UINT, const char*>> rows = {
         // Save(url, type): arguments reversed, so type is index 0, url index 1.
         { { kSave, DISPATCH_METHOD, { Variant::FromError(1), Str("type") } }, 1, "bad url" },
         { { kSave, DISPATCH_METHOD, { Str("url"), Variant::FromError(1) } }, 0, "bad type" },
@@ -211,76 +179,60 @@ TEST_F(TovanixDispatch, ArgumentsThatCannotBeConvertedNameTheirReversedIndex)
         { { kGetData, DISPATCH_METHOD, { big } }, 0, "a number out of range is a failed conversion, not an overflow" },
         { { kSelectAll, DISPATCH_PROPERTYPUT, { Str("maybe") }, true }, 0, "text that is no flag" },
     };
-    for (const auto& row : rows) {
-        auto r = Invoke(object.get(), row.call);
-        EXPECT_EQ(r.hr, DISP_E_TYPEMISMATCH) << row.why;
-        EXPECT_EQ(r.argErr, row.argErr) << row.why;
+    for (const auto& [call, argErr, why] : rows) {
+        auto r = Invoke(object.get(), call);
+        EXPECT_EQ(r.hr, DISP_E_TYPEMISMATCH) << why;
+        EXPECT_EQ(r.argErr, argErr) << why;
     }
     // Grab wants a dispatch: a number is refused, nothing is shown.
     EXPECT_EQ(Invoke(object.get(), { kGrab, DISPATCH_METHOD, { Variant::FromI4(3) } }).hr, DISP_E_TYPEMISMATCH);
     EXPECT_TRUE(view->MessageBoxes().empty());
     // Without puArgErr nothing is written anywhere.
-    Variant bad = Variant::FromError(1);
-    DISPPARAMS p;
-    p.rgvarg = &bad;
-    p.cArgs = 1;
-    EXPECT_EQ(object->Invoke(kCheckSavedUrl, GUID_NULL, 0, DISPATCH_METHOD, &p, nullptr, nullptr, nullptr), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(RawInvoke(object.get(), { kCheckSavedUrl, DISPATCH_METHOD, { Variant::FromError(1) } }),
+        DISP_E_TYPEMISMATCH);
 }
 
-TEST_F(TovanixDispatch, ByReferenceArgumentsOfTheDeclaredTypeOrVariantAreFollowed)
+TEST_F(TovanixDispatch, ByReferenceArgumentsOfTheDeclaredTypeOrVariantAreFollowedOnce)
 {
     auto object = NewObject();
-    // CheckSavedUrl needs no dialog: by-reference BSTR and by-reference variant.
     BSTR url = SysAllocString(u"http://x/");
-    VARIANT byrefBstr;
-    byrefBstr.vt = VT_BYREF | VT_BSTR;
-    byrefBstr.pbstrVal = &url;
-    DISPPARAMS p;
-    p.rgvarg = &byrefBstr;
-    p.cArgs = 1;
-    Variant result;
-    EXPECT_EQ(object->Invoke(kCheckSavedUrl, GUID_NULL, 0, DISPATCH_METHOD, &p, &result, nullptr, nullptr), S_OK);
-    EXPECT_EQ(result.vt, VT_UI4);
-
     Variant inner = Variant::FromI4(800);
-    VARIANT byrefVariant;
-    byrefVariant.vt = VT_BYREF | VT_VARIANT;
-    byrefVariant.pvarVal = &inner;
-    VARIANT args[2] = { byrefVariant, byrefVariant }; // dY, dX
-    p.rgvarg = args;
-    p.cArgs = 2;
-    EXPECT_EQ(object->Invoke(kSetDlgSize, GUID_NULL, 0, DISPATCH_METHOD, &p, nullptr, nullptr, nullptr), S_OK);
-
-    // A reference to a value of another type is not converted.
     LONG number = 5;
-    VARIANT byrefI4;
+    VARIANT byrefBstr, byrefVariant, byrefI4, viaVariant, nullBstr, nullVariant;
+    byrefBstr.vt = nullBstr.vt = VT_BYREF | VT_BSTR;
+    byrefBstr.pbstrVal = &url;
+    nullBstr.pbstrVal = nullptr;
+    byrefVariant.vt = viaVariant.vt = nullVariant.vt = VT_BYREF | VT_VARIANT;
+    byrefVariant.pvarVal = &inner;
     byrefI4.vt = VT_BYREF | VT_I4;
     byrefI4.plVal = &number;
-    p.rgvarg = &byrefI4;
-    p.cArgs = 1;
-    UINT argErr = 77;
-    EXPECT_EQ(object->Invoke(kCheckSavedUrl, GUID_NULL, 0, DISPATCH_METHOD, &p, nullptr, nullptr, &argErr), DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(argErr, 0u);
-    // A variant reference is followed once: a reference to a reference of
-    // another type is refused; so is a null reference.
-    VARIANT viaVariant;
-    viaVariant.vt = VT_BYREF | VT_VARIANT;
     viaVariant.pvarVal = &byrefI4;
-    p.rgvarg = &viaVariant;
-    EXPECT_EQ(object->Invoke(kCheckSavedUrl, GUID_NULL, 0, DISPATCH_METHOD, &p, nullptr, nullptr, &argErr), DISP_E_TYPEMISMATCH);
-    viaVariant.pvarVal = nullptr;
-    EXPECT_EQ(object->Invoke(kCheckSavedUrl, GUID_NULL, 0, DISPATCH_METHOD, &p, nullptr, nullptr, &argErr), DISP_E_TYPEMISMATCH);
-    byrefBstr.pbstrVal = nullptr;
-    p.rgvarg = &byrefBstr;
-    EXPECT_EQ(object->Invoke(kCheckSavedUrl, GUID_NULL, 0, DISPATCH_METHOD, &p, nullptr, nullptr, &argErr), DISP_E_TYPEMISMATCH);
+    nullVariant.pvarVal = nullptr;
+    // CheckSavedUrl needs no dialog, so a followed reference answers S_OK.
+    const std::vector<std::tuple<DISPID, std::vector<VARIANT>, HRESULT, const char*>> rows = {
+        { kCheckSavedUrl, { byrefBstr }, S_OK, "reference to a BSTR" },
+        { kSetDlgSize, { byrefVariant, byrefVariant }, S_OK, "references to variants" },
+        { kCheckSavedUrl, { byrefI4 }, DISP_E_TYPEMISMATCH, "a reference to another type is not converted" },
+        { kCheckSavedUrl, { viaVariant }, DISP_E_TYPEMISMATCH, "a variant reference is followed only once" },
+        { kCheckSavedUrl, { nullVariant }, DISP_E_TYPEMISMATCH, "null variant reference" },
+        { kCheckSavedUrl, { nullBstr }, DISP_E_TYPEMISMATCH, "null BSTR reference" },
+    };
+    for (const auto& [id, args, hr, why] : rows) {
+        UINT argErr = 77;
+        Variant result;
+        EXPECT_EQ(RawInvoke(object.get(), { id, DISPATCH_METHOD, args }, &argErr, &result), hr) << why;
+        if (FAILED(hr))
+            EXPECT_EQ(argErr, 0u) << why;
+        else if (id == kCheckSavedUrl)
+            EXPECT_EQ(result.vt, VT_UI4);
+    }
     SysFreeString(url);
 }
 
-// ---- Invoke: results and conversions with the dialog open ---------------
-
 TEST_F(TovanixDispatch, ResultsCarryTheirDeclaredTypes)
 {
-    WithDialogOpen([](IDispatch* d) {
+    auto object = NewObject();
+    InDialog(object, [&] {
         const std::vector<std::pair<Call, VARTYPE>> rows = {
             { { kGrabFlash, DISPATCH_PROPERTYGET }, VT_BOOL }, { { kRootFolder, DISPATCH_PROPERTYGET }, VT_BSTR },
             { { kSave, DISPATCH_METHOD, { Str("http://a/"), Str("img") } }, VT_I4 }, { { kIsSaved }, VT_BOOL },
@@ -289,38 +241,22 @@ TEST_F(TovanixDispatch, ResultsCarryTheirDeclaredTypes)
             { { kExit }, VT_EMPTY },
         };
         for (const auto& [call, vt] : rows) {
-            auto r = Invoke(d, call);
-            EXPECT_EQ(r.hr, S_OK) << "member " << call.id;
-            EXPECT_EQ(r.result.vt, vt) << "member " << call.id;
+            SCOPED_TRACE(call.id);
+            auto r = Invoke(object.get(), call);
+            EXPECT_EQ(r.hr, S_OK);
+            EXPECT_EQ(r.result.vt, vt);
             // The values of a fresh grab: flags on, nothing saved yet.
-            if (vt == VT_BOOL) {
-                EXPECT_EQ(r.result.boolVal, call.id == kIsSaved ? VARIANT_FALSE : VARIANT_TRUE) << "member " << call.id;
-            } else if (vt == VT_I4 || vt == VT_UI4) {
-                EXPECT_EQ(r.result.lVal, 0) << "member " << call.id;
-            } else if (vt == VT_DISPATCH) {
+            if (vt == VT_BOOL)
+                EXPECT_EQ(r.result.boolVal, call.id == kIsSaved ? VARIANT_FALSE : VARIANT_TRUE);
+            else if (vt == VT_I4 || vt == VT_UI4)
+                EXPECT_EQ(r.result.lVal, 0);
+            else if (vt == VT_DISPATCH)
                 EXPECT_NE(r.result.pdispVal, nullptr);
-            }
         }
     });
 }
 
-TEST_F(TovanixDispatch, ScriptValuesConvertToFlagsAsAutomationDoes)
-{
-    WithDialogOpen([](IDispatch* d) {
-        Variant zeroReal;
-        zeroReal.vt = VT_R8;
-        zeroReal.dblVal = 0.0;
-        const std::vector<std::pair<Variant, VARIANT_BOOL>> cases = { { Variant::FromI4(0), VARIANT_FALSE },
-            { Variant::FromI4(-5), VARIANT_TRUE }, { Str("true"), VARIANT_TRUE }, { Str("False"), VARIANT_FALSE },
-            { Str("2"), VARIANT_TRUE }, { zeroReal, VARIANT_FALSE } };
-        for (const auto& [value, expected] : cases) {
-            ASSERT_EQ(Put(d, kSelectAll, value).hr, S_OK);
-            EXPECT_EQ(Get(d, kSelectAll).result.boolVal, expected);
-        }
-    });
-}
-
-TEST_F(TovanixDispatch, EveryFlagPropertyReachesItsOwnSettingAndOnlyVariantTrueStoresOn)
+TEST_F(TovanixDispatch, EveryFlagPropertyReachesItsOwnSettingAndScriptValuesConvertAsAutomationDoes)
 {
     auto object = NewObject();
     const std::vector<std::pair<DISPID, std::uint8_t CTovanixSettings::*>> flags = {
@@ -330,7 +266,13 @@ TEST_F(TovanixDispatch, EveryFlagPropertyReachesItsOwnSettingAndOnlyVariantTrueS
         { kGrabCSS, &CTovanixSettings::GrabCSS }, { kGrabScript, &CTovanixSettings::GrabScripts },
         { kSelectAll, &CTovanixSettings::SelectAll },
     };
-    GrabWith(object, "http://example.test/", [&](ui::Dialog& dlg) {
+    Variant zeroReal;
+    zeroReal.vt = VT_R8;
+    zeroReal.dblVal = 0.0;
+    const std::vector<std::pair<Variant, VARIANT_BOOL>> values = { { Variant::FromI4(0), VARIANT_FALSE },
+        { Variant::FromI4(-5), VARIANT_TRUE }, { Str("true"), VARIANT_TRUE }, { Str("False"), VARIANT_FALSE },
+        { Str("2"), VARIANT_TRUE }, { zeroReal, VARIANT_FALSE } };
+    InDialog(object, [&] {
         for (const auto& [id, member] : flags) {
             // Turn exactly one flag over and check nothing else moved.
             const CTovanixSettings before = Impl(object).Settings();
@@ -338,12 +280,14 @@ TEST_F(TovanixDispatch, EveryFlagPropertyReachesItsOwnSettingAndOnlyVariantTrueS
             ASSERT_EQ(Put(object.get(), id, Variant::FromBool(!wasOn)).hr, S_OK);
             const CTovanixSettings after = Impl(object).Settings();
             EXPECT_EQ(after.*member, wasOn ? 0 : 1) << id;
-            for (const auto& [otherId, other] : flags) {
-                if (otherId != id) {
+            for (const auto& [otherId, other] : flags)
+                if (otherId != id)
                     EXPECT_EQ(after.*other, before.*other) << id << " moved " << otherId;
-                }
-            }
             EXPECT_EQ(Get(object.get(), id).result.boolVal, wasOn ? VARIANT_FALSE : VARIANT_TRUE);
+        }
+        for (const auto& [value, expected] : values) {
+            ASSERT_EQ(Put(object.get(), kSelectAll, value).hr, S_OK);
+            EXPECT_EQ(Get(object.get(), kSelectAll).result.boolVal, expected);
         }
         // A number 1 through dispatch converts to VARIANT_TRUE and stores on;
         // the same 1 passed directly is no VARIANT_TRUE and stores off.
@@ -353,24 +297,23 @@ TEST_F(TovanixDispatch, EveryFlagPropertyReachesItsOwnSettingAndOnlyVariantTrueS
         EXPECT_EQ(Impl(object).Settings().GrabFlash, 0);
         EXPECT_EQ(object->put_GrabFlash(VARIANT_TRUE), S_OK);
         EXPECT_EQ(Impl(object).Settings().GrabFlash, 1);
-        dlg.PostClose();
     });
 }
 
 TEST_F(TovanixDispatch, EveryMemberThatNeedsTheDialogAnswersPendingWithoutIt)
 {
     auto object = NewObject();
-    const std::vector<Call> calls = {
-        { kRootFolder, DISPATCH_PROPERTYGET }, { kRootFolder, DISPATCH_PROPERTYPUT, { Str("/tmp") }, true },
-        { kGrabFlash, DISPATCH_PROPERTYGET }, { kGrabImage, DISPATCH_PROPERTYGET }, { kExit }, { kShowHelp },
-        { kAutoClose, DISPATCH_PROPERTYGET }, { kShowOptions }, { kShowAbout }, { kGrabQT, DISPATCH_PROPERTYGET },
-        { kGrabRP, DISPATCH_PROPERTYGET }, { kGrabMP, DISPATCH_PROPERTYGET }, { kGrabCSS, DISPATCH_PROPERTYGET },
-        { kGrabScript, DISPATCH_PROPERTYGET }, { kSave, DISPATCH_METHOD, { Str("u"), Str("t") } },
+    std::vector<Call> calls = {
+        { kRootFolder, DISPATCH_PROPERTYPUT, { Str("/tmp") }, true }, { kExit }, { kShowHelp }, { kShowOptions },
+        { kShowAbout }, { kSave, DISPATCH_METHOD, { Str("u"), Str("t") } },
         { kGetData, DISPATCH_METHOD, { Variant::FromI4(0) } }, { kLoadText, DISPATCH_METHOD, { Str("u") } },
-        { kSaveInplace, DISPATCH_METHOD, { Str("u"), Str("t"), Str("v") } }, { kSelectAll, DISPATCH_PROPERTYGET },
-        { kSelectAll, DISPATCH_PROPERTYPUT, { Variant::FromBool(false) }, true }, { kIsSaved, DISPATCH_PROPERTYGET },
-        { kBrowseForFolder }, { kSetData, DISPATCH_METHOD, { Variant::FromI4(0), Str("x") } },
+        { kSaveInplace, DISPATCH_METHOD, { Str("u"), Str("t"), Str("v") } },
+        { kSelectAll, DISPATCH_PROPERTYPUT, { Variant::FromBool(false) }, true }, { kBrowseForFolder },
+        { kSetData, DISPATCH_METHOD, { Variant::FromI4(0), Str("x") } },
     };
+    for (DISPID id : { kRootFolder, kGrabFlash, kGrabImage, kAutoClose, kGrabQT, kGrabRP, kGrabMP, kGrabCSS, kGrabScript,
+             kSelectAll, kIsSaved })
+        calls.push_back({ id, DISPATCH_PROPERTYGET });
     const CTovanixSettings before = Impl(object).Settings();
     for (const auto& c : calls) {
         auto r = Invoke(object.get(), c);
@@ -383,8 +326,6 @@ TEST_F(TovanixDispatch, EveryMemberThatNeedsTheDialogAnswersPendingWithoutIt)
     EXPECT_TRUE(view->MessageBoxes().empty());
     EXPECT_TRUE(view->FolderBrowserTitles().empty());
 }
-
-// ---- Type information ----------------------------------------------------
 
 TEST_F(TovanixDispatch, TypeInformationNamesTheSameMembers)
 {

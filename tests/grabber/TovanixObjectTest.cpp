@@ -8,52 +8,36 @@ namespace {
 
 class TovanixObject : public GrabberTest { };
 
-// An outer object that aggregates a grabber and counts what reaches it.
+// An outer object that aggregates a grabber; everything but its own
+// interface is the inner object's.
 class Outer final : public IUnknown {
 public:
-    // {473F686E-EF52-4EA0-9869-ACC0B51B0EFB}
     static constexpr IID kOuterOnly = MakeGuid(0x473F686E, 0xEF52, 0x4EA0, 0x98, 0x69, 0xAC, 0xC0, 0xB5, 0x1B, 0x0E, 0xFB);
-
     HRESULT QueryInterface(REFIID riid, void** ppv) override
     {
-        ++queries;
-        if (riid == IID_IUnknown || riid == kOuterOnly) {
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        // Everything else is the inner object's.
-        return inner ? inner->QueryInterface(riid, ppv) : E_NOINTERFACE;
+        if (riid != IID_IUnknown && riid != kOuterOnly)
+            return inner ? inner->QueryInterface(riid, ppv) : E_NOINTERFACE;
+        *ppv = this;
+        AddRef();
+        return S_OK;
     }
     ULONG AddRef() override { return ++refs; }
     ULONG Release() override { return --refs; }
-
     IUnknown* inner = nullptr;
     ULONG refs = 1;
-    int queries = 0;
 };
-
-const IID kInterfaces[] = { IID_IUnknown, IID_IDispatch, IID_ITovanix, IID_IObjectWithSite, IID_IOleCommandTarget,
-    IID_IProvideClassInfo };
 
 TEST_F(TovanixObject, AnswersExactlyItsInterfacesWithOneIdentity)
 {
     auto object = NewObject();
-    IUnknown* identity = nullptr;
-    ASSERT_EQ(object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
-    for (const IID& iid : kInterfaces) {
-        IUnknown* p = nullptr;
-        ASSERT_EQ(object->QueryInterface(iid, reinterpret_cast<void**>(&p)), S_OK) << GuidToString(iid);
-        IUnknown* back = nullptr;
-        ASSERT_EQ(p->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&back)), S_OK);
-        EXPECT_EQ(back, identity) << GuidToString(iid);
-        back->Release();
-        p->Release();
+    ComPtr<IUnknown> identity = object.As<IUnknown>();
+    for (const IID& iid : { IID_IUnknown, IID_IDispatch, IID_ITovanix, IID_IObjectWithSite, IID_IOleCommandTarget,
+             IID_IProvideClassInfo }) {
+        ComPtr<IUnknown> p;
+        ASSERT_EQ(object->QueryInterface(iid, p.OutVoid()), S_OK) << GuidToString(iid);
+        EXPECT_EQ(p.As<IUnknown>().get(), identity.get()) << GuidToString(iid);
     }
-    IDispatch* dispatch = nullptr;
-    object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
-    EXPECT_EQ(dispatch, static_cast<IDispatch*>(object.get())) << "IDispatch is ITovanix itself";
-    dispatch->Release();
+    EXPECT_EQ(object.As<IDispatch>().get(), static_cast<IDispatch*>(object.get())) << "IDispatch is ITovanix itself";
     for (const IID& other : { IID_IClassFactory, IID_IServiceProvider, IID_IWebBrowser2, IID_IHTMLDocument2,
              IID_ITypeInfo, IID_IHtmlDocumentModel }) {
         void* p = reinterpret_cast<void*>(0x1);
@@ -61,7 +45,6 @@ TEST_F(TovanixObject, AnswersExactlyItsInterfacesWithOneIdentity)
         EXPECT_EQ(p, nullptr);
     }
     EXPECT_EQ(object->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
-    identity->Release();
 }
 
 TEST_F(TovanixObject, EachLiveObjectHoldsOneModuleLockUntilItsLastReleaseAndARefusedOneNone)
@@ -81,6 +64,13 @@ TEST_F(TovanixObject, EachLiveObjectHoldsOneModuleLockUntilItsLastReleaseAndARef
     EXPECT_EQ(p, nullptr);
     EXPECT_EQ(ModuleLockCount(), before);
     EXPECT_EQ(CreateTovanixInstance(nullptr, IID_IUnknown, nullptr), E_POINTER);
+    {
+        // Copies of a lock holder hold one lock each.
+        CModuleLockHolder first;
+        CModuleLockHolder copy(first);
+        EXPECT_EQ(ModuleLockCount(), before + 2);
+    }
+    EXPECT_EQ(ModuleLockCount(), before);
 }
 
 TEST_F(TovanixObject, AggregationOnlyHandsOutTheInnerUnknownAndRunsWithTheOuterIdentity)
@@ -102,25 +92,22 @@ TEST_F(TovanixObject, AggregationOnlyHandsOutTheInnerUnknownAndRunsWithTheOuterI
     ITovanix* tovanix = nullptr;
     ASSERT_EQ(inner->QueryInterface(IID_ITovanix, reinterpret_cast<void**>(&tovanix)), S_OK);
     EXPECT_EQ(outer.refs, 2u) << "the reference went to the outer object";
-    void* viaInterface = nullptr;
-    EXPECT_EQ(tovanix->QueryInterface(Outer::kOuterOnly, &viaInterface), S_OK);
-    EXPECT_EQ(viaInterface, &outer) << "QueryInterface on an inner interface reaches the outer object";
-    outer.Release();
-    IUnknown* identity = nullptr;
-    tovanix->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity));
-    EXPECT_EQ(identity, &outer);
-    outer.Release();
+    for (const IID& iid : { Outer::kOuterOnly, IID_IUnknown }) {
+        void* viaInterface = nullptr;
+        EXPECT_EQ(tovanix->QueryInterface(iid, &viaInterface), S_OK);
+        EXPECT_EQ(viaInterface, &outer) << "QueryInterface on an inner interface reaches the outer object";
+        outer.Release();
+    }
     EXPECT_NE(static_cast<void*>(inner), static_cast<void*>(tovanix)) << "the inner unknown is separate";
 
     // A grab runs with the outer object as identity and keeps nothing after.
-    bool sawDialog = false;
+    ULONG refsInRun = 0;
     view->OnDialog("grab", [&](ui::Dialog& d) {
-        sawDialog = true;
-        EXPECT_GT(outer.refs, 2u) << "the run and the page hold the outer object";
+        refsInRun = outer.refs;
         d.PostClose();
     });
     EXPECT_EQ(tovanix->Grab(AsDispatch(Page("http://example.test/")).get()), S_OK);
-    EXPECT_TRUE(sawDialog);
+    EXPECT_GT(refsInRun, 2u) << "the run and the page hold the outer object";
     tovanix->Release();
     EXPECT_EQ(outer.refs, 1u);
 
@@ -133,26 +120,20 @@ TEST_F(TovanixObject, AggregationOnlyHandsOutTheInnerUnknownAndRunsWithTheOuterI
 TEST_F(TovanixObject, SettingsAreSavedWhenTakenOffTheSiteAndAgainOnDestruction)
 {
     auto object = NewObject();
-    EXPECT_TRUE(Values().empty()) << "creation only reads";
-    GrabWith(object, "http://example.test/", [&](ui::Dialog& d) {
-        object->put_GrabCSS(VARIANT_FALSE);
-        d.PostClose();
-    });
-    EXPECT_TRUE(Values().empty()) << "a run saves nothing";
-    object.As<IObjectWithSite>()->SetSite(nullptr);
-    auto find = [&](const std::string& name) -> std::vector<std::uint8_t> {
+    auto grabCss = [&]() -> std::vector<std::uint8_t> {
         for (auto& v : Values())
-            if (v.name == name)
+            if (v.name == "GrabCSS")
                 return v.data;
         return {};
     };
-    EXPECT_EQ(find("GrabCSS"), std::vector<std::uint8_t> { 0 });
-    GrabWith(object, "http://example.test/", [&](ui::Dialog& d) {
-        object->put_GrabCSS(VARIANT_TRUE);
-        d.PostClose();
-    });
+    EXPECT_TRUE(Values().empty()) << "creation only reads";
+    InDialog(object, [&] { object->put_GrabCSS(VARIANT_FALSE); });
+    EXPECT_TRUE(Values().empty()) << "a run saves nothing";
+    object.As<IObjectWithSite>()->SetSite(nullptr);
+    EXPECT_EQ(grabCss(), std::vector<std::uint8_t> { 0 });
+    InDialog(object, [&] { object->put_GrabCSS(VARIANT_TRUE); });
     object.Reset();
-    EXPECT_EQ(find("GrabCSS"), std::vector<std::uint8_t> { 1 });
+    EXPECT_EQ(grabCss(), std::vector<std::uint8_t> { 1 });
 }
 
 TEST_F(TovanixObject, DocumentObjectGivesItsAddressAndModel)

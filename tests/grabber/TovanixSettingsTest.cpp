@@ -3,13 +3,8 @@
 // root folder's creating walk.
 #include "grabber/Folders.h"
 #include "grabber/LogSettings.h"
-#include "grabber/ModuleLock.h"
-#include "grabber/TovanixSettings.h"
 
-#include "tests/grabber/SettingsFixture.h"
-
-#include <filesystem>
-#include <fstream>
+#include "tests/grabber/GrabberFixture.h"
 
 #include <unistd.h>
 
@@ -28,6 +23,13 @@ const std::vector<std::pair<std::string, Flag>> kFlags = {
     { "GrabMediaPlayer", &CTovanixSettings::GrabMediaPlayer }, { "AutoClose", &CTovanixSettings::AutoClose },
     { "SelectAll", &CTovanixSettings::SelectAll }, { "DebugMode", &CTovanixSettings::DebugMode },
 };
+
+Bytes Sz(const std::string& s)
+{
+    Bytes b(s.begin(), s.end());
+    b.push_back(0);
+    return b;
+}
 
 class TovanixSettingsStore : public FreshUser {
 protected:
@@ -50,42 +52,33 @@ TEST_F(TovanixSettingsStore, FreshUserGetsAllFlagsOnButAutoCloseAndDebugModeAndW
         EXPECT_EQ(s.*flag, name == "AutoClose" || name == "DebugMode" ? 0 : 1) << name;
     EXPECT_EQ(s.RootFolder, DefaultRoot());
     // The documents folder is made as the shell makes it; the root folder
-    // itself waits until something is saved into it.
+    // waits until something is saved into it.
     EXPECT_TRUE(fs::is_directory(dir / "docs"));
     EXPECT_FALSE(fs::exists(DefaultRoot()));
     EXPECT_TRUE(Values().empty());
     // Existing installations keep their settings under this key.
     EXPECT_EQ(KeyPath(), "Software\\Vornel\\Plugins\\Internet Explorer\\Quillory");
-    EXPECT_EQ(LoadModuleString(102), "");
 }
 
 TEST_F(TovanixSettingsStore, SaveWritesElevenValuesInOrderAndFormThatComeBack)
 {
-    CTovanixSettings first;
-    first.Load();
+    CTovanixSettings first = Loaded();
     first.GrabScripts = 0;
     first.AutoClose = 1;
     first.DebugMode = 1;
     first.RootFolder = (dir / "elsewhere").string();
     first.Save();
 
-    const auto values = Values();
-    ASSERT_EQ(values.size(), 11u);
-    std::size_t i = 0;
+    std::vector<std::tuple<std::string, DWORD, Bytes>> expected;
     for (const auto& [name, flag] : kFlags) {
-        if (i == 4) {
-            EXPECT_EQ(values[i].name, "GrabPath");
-            EXPECT_EQ(values[i].type, REG_SZ);
-            Bytes path(first.RootFolder.begin(), first.RootFolder.end());
-            path.push_back(0);
-            EXPECT_EQ(values[i].data, path);
-            ++i;
-        }
-        EXPECT_EQ(values[i].name, name);
-        EXPECT_EQ(values[i].type, REG_BINARY) << name;
-        EXPECT_EQ(values[i].data, Bytes { first.*flag }) << name;
-        ++i;
+        if (expected.size() == 4)
+            expected.emplace_back("GrabPath", REG_SZ, Sz(first.RootFolder));
+        expected.emplace_back(name, REG_BINARY, Bytes { first.*flag });
     }
+    std::vector<std::tuple<std::string, DWORD, Bytes>> stored;
+    for (const auto& v : Values())
+        stored.emplace_back(v.name, v.type, v.data);
+    EXPECT_EQ(stored, expected);
 
     const CTovanixSettings second = Loaded();
     for (const auto& [name, flag] : kFlags)
@@ -102,12 +95,8 @@ TEST_F(TovanixSettingsStore, FlagIsTakenByItsExactSizeWhateverItsTypeAndKeptAsSt
     Store(HKEY_CURRENT_USER, "AutoClose", REG_BINARY, {});
     Store(HKEY_CURRENT_USER, "GrabQuickTime", REG_BINARY, { 7 });
     const CTovanixSettings s = Loaded();
-    EXPECT_EQ(s.GrabFlash, 1);
-    EXPECT_EQ(s.GrabScripts, 1);
-    EXPECT_EQ(s.GrabCSS, 0);
-    EXPECT_EQ(s.SelectAll, 0);
-    EXPECT_EQ(s.AutoClose, 0);
-    EXPECT_EQ(s.GrabQuickTime, 7);
+    EXPECT_EQ((std::vector<int> { s.GrabFlash, s.GrabScripts, s.GrabCSS, s.SelectAll, s.AutoClose, s.GrabQuickTime }),
+        (std::vector<int> { 1, 1, 0, 0, 0, 7 }));
     // Any stored non-zero byte reads as on; only VARIANT_TRUE stores on.
     EXPECT_EQ(VariantBoolFromFlag(s.GrabQuickTime), -1);
     EXPECT_EQ(FlagFromVariantBool(-2), 0);
@@ -115,14 +104,7 @@ TEST_F(TovanixSettingsStore, FlagIsTakenByItsExactSizeWhateverItsTypeAndKeptAsSt
 
 TEST_F(TovanixSettingsStore, GrabPathIsTakenAsStoredOrFallsBackToDocumentsWhenUntrusted)
 {
-    Bytes tooLong(260, 'b');
-    tooLong.push_back(0);
     const std::string longest = "/" + std::string(258, 'a');
-    auto text = [](const std::string& s) {
-        Bytes b(s.begin(), s.end());
-        b.push_back(0);
-        return b;
-    };
     struct Case {
         const char* what;
         DWORD type;
@@ -131,11 +113,11 @@ TEST_F(TovanixSettingsStore, GrabPathIsTakenAsStoredOrFallsBackToDocumentsWhenUn
     };
     const std::vector<Case> cases {
         { "without terminating zero", REG_SZ, { '/', 'x' }, std::nullopt },
-        { "260 characters", REG_SZ, tooLong, std::nullopt },
+        { "260 characters", REG_SZ, Sz(std::string(260, 'b')), std::nullopt },
         { "binary", REG_BINARY, { '/', 'x', 0 }, std::nullopt },
         { "dword", REG_DWORD, { '/', 'x', 'y', 0 }, std::nullopt },
-        { "259 characters", REG_SZ, text(longest), longest },
-        { "no variable expansion", REG_EXPAND_SZ, text("$HOME/x"), "$HOME/x" },
+        { "259 characters", REG_SZ, Sz(longest), longest },
+        { "no variable expansion", REG_EXPAND_SZ, Sz("$HOME/x"), "$HOME/x" },
         { "empty", REG_SZ, { 0 }, "" },
     };
     for (const auto& c : cases) {
@@ -167,17 +149,16 @@ TEST_F(TovanixSettingsStore, HelpPathPrefersTheUsersReadableValueAndIsEmptiedWhe
 {
     StoreText(HKEY_LOCAL_MACHINE, "HelpPath", "/opt/help/quillory.chm");
     Store(HKEY_CURRENT_USER, "GrabCSS", REG_BINARY, { 1 }); // the user's key exists without a help path
-    CTovanixSettings s;
-    s.Load();
-    EXPECT_EQ(HelpPath(), "/opt/help/quillory.chm");
-    StoreText(HKEY_CURRENT_USER, "HelpPath", "/home/help.chm");
-    s.Load();
-    EXPECT_EQ(HelpPath(), "/home/help.chm");
-    // An unreadable user value (too long) gives way to the machine's.
-    StoreText(HKEY_CURRENT_USER, "HelpPath", std::string(260, 'h'));
-    s.Load();
-    EXPECT_EQ(HelpPath(), "/opt/help/quillory.chm");
-
+    const std::vector<std::pair<std::string, std::string>> steps = {
+        { "", "/opt/help/quillory.chm" }, { "/home/help.chm", "/home/help.chm" },
+        { std::string(260, 'h'), "/opt/help/quillory.chm" }, // an unreadable user value gives way
+    };
+    for (const auto& [user, expected] : steps) {
+        if (!user.empty())
+            StoreText(HKEY_CURRENT_USER, "HelpPath", user);
+        Loaded();
+        EXPECT_EQ(HelpPath(), expected) << user.size();
+    }
     for (HKEY root : { HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE }) {
         RegKey key;
         ASSERT_EQ(key.Open(root, KeyPath().c_str()), ERROR_SUCCESS);
@@ -187,31 +168,26 @@ TEST_F(TovanixSettingsStore, HelpPathPrefersTheUsersReadableValueAndIsEmptiedWhe
     EXPECT_EQ(HelpPath(), "");
 }
 
-// ---- log settings ---------------------------------------------------------
-
-class LogSettingsStore : public FreshUser { };
-
-TEST_F(LogSettingsStore, ValuesAreReadByExactSizeWhateverTheirTypeElseKeepTheirDefaults)
+TEST_F(TovanixSettingsStore, LogValuesAreReadByExactSizeWhateverTheirTypeElseKeepTheirDefaults)
 {
     struct Case {
         const char* what;
         std::vector<std::tuple<const char*, DWORD, Bytes>> stored;
         bool log;
-        std::string path;
         std::int32_t max;
         bool post;
     };
     const std::vector<Case> cases = {
-        { "nothing stored", {}, false, "", 500, true },
-        { "all ones is minus one", { { "MaxOverallLog", REG_BINARY, { 0xFF, 0xFF, 0xFF, 0xFF } } }, false, "", -1, true },
+        { "nothing stored", {}, false, 500, true },
+        { "all ones is minus one", { { "MaxOverallLog", REG_BINARY, { 0xFF, 0xFF, 0xFF, 0xFF } } }, false, -1, true },
         { "exact sizes, any type (0x210 = 528)",
             { { "MaxOverallLog", REG_DWORD, { 0x10, 0x02, 0x00, 0x00 } }, { "OverallLog", REG_SZ, { 1 } },
                 { "PostGrabbingLog", REG_BINARY, { 0 } } },
-            true, "", 528, false },
+            true, 528, false },
         { "wrong sizes",
             { { "MaxOverallLog", REG_BINARY, { 0x01, 0x00 } }, { "OverallLog", REG_BINARY, { 1, 1, 1, 1 } },
                 { "PostGrabbingLog", REG_BINARY, {} }, { "OverallLogPath", REG_SZ, { '/', 'l' } } },
-            false, "", 500, true },
+            false, 500, true },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -219,92 +195,67 @@ TEST_F(LogSettingsStore, ValuesAreReadByExactSizeWhateverTheirTypeElseKeepTheirD
             Store(HKEY_CURRENT_USER, name, type, bytes);
         CLogSettings s;
         ASSERT_TRUE(s.Load());
-        EXPECT_EQ(s.OverallLog, c.log);
-        EXPECT_EQ(s.OverallLogPath, c.path);
-        EXPECT_EQ(s.MaxOverallLog, c.max);
-        EXPECT_EQ(s.PostGrabbingLog, c.post);
+        EXPECT_EQ(std::tuple(s.OverallLog, s.OverallLogPath, s.MaxOverallLog, s.PostGrabbingLog),
+            std::tuple(c.log, std::string(), c.max, c.post));
     }
 }
 
-TEST_F(LogSettingsStore, SaveWritesFourValuesInOrderAndFormThatComeBack)
+TEST_F(TovanixSettingsStore, LogSaveWritesFourValuesInOrderAndFormThatComeBack)
 {
     CLogSettings s;
     s.OverallLog = true;
     s.PostGrabbingLog = false;
     s.MaxOverallLog = -2;
     ASSERT_TRUE(s.Save());
-    const auto values = Values();
-    ASSERT_EQ(values.size(), 4u);
-    const std::vector<std::tuple<std::string, DWORD, Bytes>> expected = {
+    std::vector<std::tuple<std::string, DWORD, Bytes>> stored;
+    for (const auto& v : Values())
+        stored.emplace_back(v.name, v.type, v.data);
+    EXPECT_EQ(stored, (std::vector<std::tuple<std::string, DWORD, Bytes>> {
         { "OverallLog", REG_BINARY, { 1 } }, { "PostGrabbingLog", REG_BINARY, { 0 } },
         { "MaxOverallLog", REG_BINARY, { 0xFE, 0xFF, 0xFF, 0xFF } },
         { "OverallLogPath", REG_SZ, { 0 } }, // an empty path is a single terminating zero
-    };
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(values[i].name, std::get<0>(expected[i]));
-        EXPECT_EQ(values[i].type, std::get<1>(expected[i])) << values[i].name;
-        EXPECT_EQ(values[i].data, std::get<2>(expected[i])) << values[i].name;
-    }
+    }));
 
     s.OverallLogPath = "/var/tmp/grab log.txt";
     s.MaxOverallLog = 2048;
     ASSERT_TRUE(s.Save());
     CLogSettings t;
     ASSERT_TRUE(t.Load());
-    EXPECT_TRUE(t.OverallLog);
-    EXPECT_EQ(t.OverallLogPath, "/var/tmp/grab log.txt");
-    EXPECT_EQ(t.MaxOverallLog, 2048);
-    EXPECT_FALSE(t.PostGrabbingLog);
+    EXPECT_EQ(std::tuple(t.OverallLog, t.OverallLogPath, t.MaxOverallLog, t.PostGrabbingLog),
+        std::tuple(true, std::string("/var/tmp/grab log.txt"), 2048, false));
 }
 
 // ---- folders and the root folder walk ---------------------------------------
 
-TEST(Folders, DataFolderFollowsAnAbsoluteXdgDataHomeElseHome)
+TEST(Folders, DataAndModuleFoldersFollowAbsoluteOverridesOnly)
 {
     testsupport::TempDir dir;
     testsupport::ScopedEnv home("HOME", dir.path().string());
     {
         testsupport::ScopedEnv data("XDG_DATA_HOME", (dir / "data").string());
         EXPECT_EQ(UserDataFolder(), (dir / "data").string() + "/Danwell/Tovanix");
+        testsupport::ScopedEnv relative("XDG_DATA_HOME", "relative/data");
+        EXPECT_EQ(UserDataFolder(), dir.path().string() + "/.local/share/Danwell/Tovanix");
     }
-    testsupport::ScopedEnv relative("XDG_DATA_HOME", "relative/data");
-    EXPECT_EQ(UserDataFolder(), dir.path().string() + "/.local/share/Danwell/Tovanix");
-}
-
-TEST(Folders, ModuleFolderIsTheCodesFolderUnlessAnAbsoluteOverrideIsGiven)
-{
     // Linked statically into this test program, the "module" is the program itself.
     std::error_code ec;
     const auto exe = fs::canonical("/proc/self/exe", ec);
     ASSERT_FALSE(ec);
-    {
-        testsupport::ScopedEnv none("QUILLORY_MODULE_DIR", "");
-        EXPECT_EQ(ModuleFolder(), exe.parent_path().string());
-    }
-    {
-        testsupport::ScopedEnv over("QUILLORY_MODULE_DIR", "/tmp/somewhere/");
-        EXPECT_EQ(ModuleFolder(), "/tmp/somewhere");
-    }
+    testsupport::ScopedEnv none("QUILLORY_MODULE_DIR", "");
+    EXPECT_EQ(ModuleFolder(), exe.parent_path().string());
+    testsupport::ScopedEnv over("QUILLORY_MODULE_DIR", "/tmp/somewhere/");
+    EXPECT_EQ(ModuleFolder(), "/tmp/somewhere");
     testsupport::ScopedEnv relative("QUILLORY_MODULE_DIR", "here");
     EXPECT_NE(ModuleFolder(), "here");
-}
-
-TEST(ModuleLock, HolderTakesAndGivesBackOneLockPerCopy)
-{
-    const long before = ModuleLockCount();
-    {
-        CModuleLockHolder a;
-        EXPECT_EQ(ModuleLockCount(), before + 1);
-        CModuleLockHolder b(a);
-        EXPECT_EQ(ModuleLockCount(), before + 2);
-    }
-    EXPECT_EQ(ModuleLockCount(), before);
 }
 
 TEST(RootFolderWalk, CreatesTheCanonicalFolderAndRefusesWhatItMayNotMake)
 {
     testsupport::TempDir dir;
     std::ofstream(dir / "file") << "x";
+    fs::create_directory(dir / "locked");
+    fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    const bool lockHolds = ::access((dir / "locked").c_str(), W_OK) != 0; // not with rights that ignore it
     struct Case {
         std::string text;
         RootFolderResult result;
@@ -321,24 +272,17 @@ TEST(RootFolderWalk, CreatesTheCanonicalFolderAndRefusesWhatItMayNotMake)
     };
     for (const auto& c : cases)
         EXPECT_EQ(CreateRootFolder(c.text), c.result) << c.what;
+    // The walk stops at the first folder it cannot make.
+    if (lockHolds)
+        EXPECT_EQ(CreateRootFolder((dir / "locked" / "a" / "b").string()), RootFolderResult::Failed);
+    fs::permissions(dir / "locked", fs::perms::owner_all);
+    EXPECT_FALSE(fs::exists(dir / "locked" / "a"));
     EXPECT_TRUE(fs::is_directory(dir / "a" / "b" / "c"));
     EXPECT_TRUE(fs::is_directory(dir / "y" / "z"));
     EXPECT_FALSE(fs::exists(dir / "x"));
     EXPECT_TRUE(fs::is_regular_file(dir / "file"));
     EXPECT_FALSE(fs::exists("relative"));
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3) << "a, y and file only";
-}
-
-TEST(RootFolderWalk, WalkStopsAtTheFirstFolderThatCannotBeMade)
-{
-    testsupport::TempDir dir;
-    fs::create_directory(dir / "locked");
-    fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
-    if (::access((dir / "locked").c_str(), W_OK) == 0)
-        GTEST_SKIP() << "running with rights that ignore folder permissions";
-    EXPECT_EQ(CreateRootFolder((dir / "locked" / "a" / "b").string()), RootFolderResult::Failed);
-    fs::permissions(dir / "locked", fs::perms::owner_all);
-    EXPECT_FALSE(fs::exists(dir / "locked" / "a"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 4) << "a, y, file, locked";
 }
 
 } // namespace

@@ -71,6 +71,7 @@ protected:
 
 TEST_F(FreshHome, RegisterShowDefaultsUnregister)
 {
+    EXPECT_EQ(Run({ "--version" }).out, "quillory 3.6.0.0\n");
     const auto reg = Run({ "register" });
     ASSERT_EQ(reg.exitCode, 0) << reg.err;
     EXPECT_EQ(reg.out, "Registered " + fs::canonical(QUILLORY_MODULE_PATH).string() + "\n");
@@ -169,33 +170,26 @@ TEST_F(FreshHome, WrongNamesAndValuesAreRefusedAndNothingIsStored)
     EXPECT_FALSE(fs::exists(UserHive()));
 }
 
-TEST_F(FreshHome, FlagStoredAsDwordShowsTheDefaultAndWhy)
+// Where each shown value comes from: a stored flag of the wrong form is
+// not used (and the listing says why); only the help path is looked up
+// machine-wide, and the user's own wins over it.
+TEST_F(FreshHome, SettingsSayWhereEachValueComesFrom)
 {
+    const std::string key = "\\Software\\Vornel\\Plugins\\Internet Explorer\\Quillory]\r\n";
     fs::create_directories(UserHive().parent_path());
-    std::ofstream(UserHive()) << "Windows Registry Editor Version 5.00\r\n\r\n"
-                                 "[HKEY_CURRENT_USER\\Software\\Vornel\\Plugins\\Internet Explorer\\Quillory]\r\n"
-                                 "\"GrabFlash\"=dword:00000000\r\n"
-                                 "\"MaxOverallLog\"=hex:01,02\r\n\r\n";
+    std::ofstream(UserHive()) << "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER" << key
+                              << "\"GrabFlash\"=dword:00000000\r\n\"MaxOverallLog\"=hex:01,02\r\n\r\n";
+    std::ofstream(MachineHive()) << "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE" << key
+                                 << "\"HelpPath\"=\"/opt/quillory/help.chm\"\r\n\"GrabCSS\"=hex:00\r\n\r\n";
     const auto r = Run({ "settings" });
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    const auto lines = ParseSettings(r.out);
+    auto lines = ParseSettings(r.out);
     EXPECT_EQ(lines.at("GrabFlash").from, "default");
     EXPECT_EQ(lines.at("GrabFlash").value, "on  (stored REG_DWORD of 4 bytes is not used)");
     EXPECT_EQ(lines.at("MaxOverallLog").value, "500  (stored REG_BINARY of 2 bytes is not used)");
-}
-
-TEST_F(FreshHome, HelpPathComesFromTheMachineWhenTheUserHasNone)
-{
-    fs::create_directories(MachineHive().parent_path());
-    std::ofstream(MachineHive()) << "Windows Registry Editor Version 5.00\r\n\r\n"
-                                    "[HKEY_LOCAL_MACHINE\\Software\\Vornel\\Plugins\\Internet Explorer\\Quillory]\r\n"
-                                    "\"HelpPath\"=\"/opt/quillory/help.chm\"\r\n"
-                                    "\"GrabFlash\"=hex:00\r\n\r\n";
-    auto lines = ParseSettings(Run({ "settings" }).out);
     EXPECT_EQ(lines.at("HelpPath").from, "machine");
     EXPECT_EQ(lines.at("HelpPath").value, "\"/opt/quillory/help.chm\"");
-    // Only the help path is looked up machine-wide.
-    EXPECT_EQ(lines.at("GrabFlash").value, "on");
+    EXPECT_EQ(lines.at("GrabCSS").value, "on");
 
     ASSERT_EQ(Run({ "settings", "HelpPath", "/home/help.chm" }).exitCode, 0);
     lines = ParseSettings(Run({ "settings", "HelpPath" }).out);
@@ -203,26 +197,17 @@ TEST_F(FreshHome, HelpPathComesFromTheMachineWhenTheUserHasNone)
     EXPECT_EQ(lines.at("HelpPath").value, "\"/home/help.chm\"");
 }
 
-TEST_F(FreshHome, VersionFlag)
-{
-    const auto r = Run({ "--version" });
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "quillory 3.6.0.0\n");
-}
-
-TEST_F(FreshHome, RegisterWithMissingModuleSaysWhichFile)
-{
-    env["QUILLORY_MODULE_PATH"] = (dir / "missing.so").string();
-    const auto r = Run({ "register" });
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("missing.so"), std::string::npos) << r.err;
-    EXPECT_FALSE(fs::exists(MachineHive()));
-}
-
 // The program runs with its own module loaded: registering another copy
-// must still record the copy's path, not the program's module.
+// must record the copy's path, not the program's module; a missing copy is
+// named and nothing is registered.
 TEST_F(FreshHome, RegisterRecordsTheNamedCopyOfTheModule)
 {
+    env["QUILLORY_MODULE_PATH"] = (dir / "missing.so").string();
+    const auto missing = Run({ "register" });
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("missing.so"), std::string::npos) << missing.err;
+    EXPECT_FALSE(fs::exists(MachineHive()));
+
     const fs::path copy = dir / "copy" / "libqvtovanix.so";
     fs::create_directories(copy.parent_path());
     fs::copy_file(QUILLORY_MODULE_PATH, copy);

@@ -267,35 +267,40 @@ TEST_F(MMSFileProcessorTest, BrokenConnectionsReportTheirCauseAndKeepOnlyWholePa
     }
 }
 
-TEST_F(MMSFileProcessorTest, StopDuringPlaybackLeavesHeaderAndWholePacketsOnly)
+TEST_F(MMSFileProcessorTest, StopWakesAWaitingWorkerPromptlyAndLeavesHeaderAndWholePacketsOnly)
 {
-    StartServer({"--stall-in-media", "5", "--stall-mid-packet"});
-    Start("mms://127.0.0.1/test.asf", m_events, m_target);
-    ASSERT_TRUE(m_events.WaitForBytes(m_header.size() + 5 * m_packetLength));
-    std::this_thread::sleep_for(100ms); // the worker now waits inside packet 6
-    const auto before = std::chrono::steady_clock::now();
-    m_processor.Stop();
-    // The state read right after the stop is what the dialog records.
-    EXPECT_EQ(m_processor.GetState(), CSaveProcessor2::StateReceiving);
-    ASSERT_TRUE(m_events.WaitFinished(5s)) << "Stop did not wake the worker";
-    m_processor.WaitForWorker();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
-    EXPECT_EQ(m_events.Errors(), std::vector<std::string>{});
-    EXPECT_FALSE(m_events.Has("completed"));
-    EXPECT_EQ(ReadFile(m_target), Bytes(m_expected.begin(), m_expected.begin() + static_cast<std::ptrdiff_t>(
-                                                                                    m_header.size() + 5 * m_packetLength)));
-}
-
-TEST_F(MMSFileProcessorTest, StopWakesAWorkerWaitingForASilentServer)
-{
-    StartServer({"--stall-at", "01"});
-    Start("mms://127.0.0.1/test.asf", m_events, m_target);
-    std::this_thread::sleep_for(300ms);
-    const auto before = std::chrono::steady_clock::now();
-    m_processor.Stop();
-    m_processor.WaitForWorker();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 5s); // the idle limit is 30 s
-    EXPECT_EQ(m_processor.GetState(), CSaveProcessor2::StatePending);
+    struct Case {
+        const char* name;
+        std::vector<std::string> serverArgs;
+        std::size_t packets; // received before the server goes silent; ~0: not even the answer to 0x01
+        CSaveProcessor2::JobState state;
+    };
+    constexpr std::size_t kNoHeader = ~std::size_t{0};
+    const Case cases[] = {
+        {"silent inside packet 6", {"--stall-in-media", "5", "--stall-mid-packet"}, 5, CSaveProcessor2::StateReceiving},
+        {"silent from the first answer", {"--stall-at", "01"}, kNoHeader, CSaveProcessor2::StatePending},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_server.reset();
+        StartServer(c.serverArgs);
+        testsupport::RecordingEvents events;
+        const fs::path target = m_dir / (std::to_string(c.packets) + ".asf");
+        Start("mms://127.0.0.1/test.asf", events, target);
+        const std::size_t kept = c.packets == kNoHeader ? 0 : m_header.size() + c.packets * m_packetLength;
+        ASSERT_TRUE(events.WaitForBytes(kept));
+        std::this_thread::sleep_for(300ms); // the worker now waits for the silent server
+        const auto before = std::chrono::steady_clock::now();
+        m_processor.Stop();
+        // The state read right after the stop is what the dialog records.
+        EXPECT_EQ(m_processor.GetState(), c.state);
+        ASSERT_TRUE(events.WaitFinished(5s)) << "Stop did not wake the worker";
+        m_processor.WaitForWorker();
+        EXPECT_LT(std::chrono::steady_clock::now() - before, 5s); // the idle limit is 30 s
+        EXPECT_EQ(events.Errors(), std::vector<std::string>{});
+        EXPECT_FALSE(events.Has("completed"));
+        EXPECT_EQ(ReadFile(target), Bytes(m_expected.begin(), m_expected.begin() + static_cast<std::ptrdiff_t>(kept)));
+    }
 }
 
 TEST_F(MMSFileProcessorTest, FfmpegsOwnClientDownloadsFromTheTestServer)

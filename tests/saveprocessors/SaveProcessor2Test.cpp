@@ -74,11 +74,13 @@ protected:
 
 } // namespace
 
-TEST_F(SaveProcessor2Test, CompletedJobCountsEveryByteWrittenAndTruncatesAnOldFile)
+TEST_F(SaveProcessor2Test, CompletedJobCountsEveryByteWrittenAndTruncatesAnOldFileAndStopsWithoutAWorkerReportNothing)
 {
     std::ofstream(In("a.bin")) << std::string(1000, 'o');
     BlockProcessor processor(3);
     processor.SetEvents(&m_events);
+    processor.Stop();
+    EXPECT_TRUE(m_events.Events().empty()) << "stop before any job";
     processor.Start("http://h/a.bin", In("a.bin"), false);
     ASSERT_TRUE(m_events.WaitFinished());
     processor.WaitForWorker();
@@ -88,6 +90,9 @@ TEST_F(SaveProcessor2Test, CompletedJobCountsEveryByteWrittenAndTruncatesAnOldFi
     EXPECT_EQ(processor.GetBytesReceived(), 3 * BlockProcessor::kBlock);
     EXPECT_EQ(processor.GetState(), CSaveProcessor2::StateCompleted);
     EXPECT_EQ(fs::file_size(In("a.bin")), 3 * BlockProcessor::kBlock);
+    m_events.Clear();
+    processor.Stop();
+    EXPECT_TRUE(m_events.Events().empty()) << "stop after the job ended";
 }
 
 TEST_F(SaveProcessor2Test, StartPausedNeverPassesFirstCheckpointBeforeResume)
@@ -116,20 +121,28 @@ TEST_F(SaveProcessor2Test, StartPausedNeverPassesFirstCheckpointBeforeResume)
     EXPECT_EQ(m_events.Count("completed"), 1u);
 }
 
-TEST_F(SaveProcessor2Test, StopOfPausedJobEndsWithoutCompletionOrAnotherUnit)
+TEST_F(SaveProcessor2Test, StopOrDestructionOfAPausedJobWakesItAndEndsItWithoutCompletionOrAnotherUnit)
 {
-    BlockProcessor processor(5);
-    processor.SetEvents(&m_events);
-    processor.Start("http://h/s.bin", In("s.bin"), true);
-    ASSERT_TRUE(processor.m_atCheckpoint.WaitFor(kPatience));
-
-    processor.Stop();
-    ASSERT_TRUE(m_events.WaitFinished());
-    processor.WaitForWorker();
-    EXPECT_EQ(m_events.Count("completed"), 0u);
-    EXPECT_EQ(processor.m_unitsRun, 0);
-    EXPECT_EQ(processor.GetState(), CSaveProcessor2::StatePending);
-    EXPECT_TRUE(processor.IsStopRequested());
+    for (const bool destroy : {false, true}) {
+        SCOPED_TRACE(destroy ? "destroyed" : "stopped");
+        testsupport::RecordingEvents events;
+        auto processor = std::make_unique<BlockProcessor>(5);
+        processor->SetEvents(&events);
+        processor->Start("http://h/s.bin", In("s.bin"), true);
+        ASSERT_TRUE(processor->m_atCheckpoint.WaitFor(kPatience));
+        if (destroy) {
+            processor.reset(); // the worker must end before the destructor returns
+        } else {
+            processor->Stop();
+            ASSERT_TRUE(events.WaitFinished());
+            processor->WaitForWorker();
+            EXPECT_EQ(processor->m_unitsRun, 0);
+            EXPECT_EQ(processor->GetState(), CSaveProcessor2::StatePending);
+            EXPECT_TRUE(processor->IsStopRequested());
+        }
+        EXPECT_EQ(events.Count("finished"), 1u);
+        EXPECT_EQ(events.Count("completed"), 0u);
+    }
 }
 
 TEST_F(SaveProcessor2Test, StopOfRunningJobKeepsReceivingStateAndACountedFile)
@@ -146,21 +159,6 @@ TEST_F(SaveProcessor2Test, StopOfRunningJobKeepsReceivingStateAndACountedFile)
     EXPECT_EQ(processor.GetState(), CSaveProcessor2::StateReceiving);
     // The file is closed by the worker and holds exactly what was counted.
     EXPECT_EQ(fs::file_size(In("r.bin")), processor.GetBytesReceived());
-}
-
-TEST_F(SaveProcessor2Test, StopWithoutRunningWorkerReportsNothing)
-{
-    BlockProcessor processor(1);
-    processor.SetEvents(&m_events);
-    processor.Stop();
-    EXPECT_TRUE(m_events.Events().empty());
-
-    processor.Start("http://h/d.bin", In("d.bin"), false);
-    ASSERT_TRUE(m_events.WaitFinished());
-    processor.WaitForWorker();
-    m_events.Clear();
-    processor.Stop();
-    EXPECT_TRUE(m_events.Events().empty());
 }
 
 TEST_F(SaveProcessor2Test, JobThatCannotCreateItsFileReportsOnceAndStartsNoWorker)
@@ -220,18 +218,6 @@ TEST_F(SaveProcessor2Test, StartWhileJobRunsStopsAndAwaitsItFirst)
     EXPECT_EQ(processor.GetUrl(), "http://h/two.bin");
     EXPECT_EQ(processor.GetBytesReceived(), 2 * BlockProcessor::kBlock);
     EXPECT_EQ(fs::file_size(In("two.bin")), 2 * BlockProcessor::kBlock);
-}
-
-TEST_F(SaveProcessor2Test, DestroyingProcessorWithPausedWorkerWakesAndAwaitsIt)
-{
-    auto processor = std::make_unique<BlockProcessor>(3);
-    processor->SetEvents(&m_events);
-    processor->Start("http://h/z.bin", In("z.bin"), true);
-    ASSERT_TRUE(processor->m_atCheckpoint.WaitFor(kPatience));
-    processor.reset();
-    // The worker ended before the destructor returned.
-    EXPECT_EQ(m_events.Count("finished"), 1u);
-    EXPECT_EQ(m_events.Count("completed"), 0u);
 }
 
 namespace {
@@ -294,20 +280,16 @@ protected:
 
 } // namespace
 
-TEST_F(SaveProcessor2Test, StopWakesWorkerBlockedInPoll)
+TEST_F(SaveProcessor2Test, StopWakesAWorkerBlockedInPollOrOnTheWakeHookOfItsCurrentJob)
 {
-    PollingProcessor processor;
-    processor.SetEvents(&m_events);
-    processor.Start("mms://h/live", In("live.asf"), false);
-    ASSERT_TRUE(processor.m_polling.WaitFor(kPatience));
-    processor.Stop();
-    processor.WaitForWorker();
+    PollingProcessor polling;
+    polling.SetEvents(&m_events);
+    polling.Start("mms://h/live", In("live.asf"), false);
+    ASSERT_TRUE(polling.m_polling.WaitFor(kPatience));
+    polling.Stop();
+    polling.WaitForWorker();
     EXPECT_EQ(m_events.Count("trace woken by stop"), 1u);
-    EXPECT_EQ(m_events.Count("finished"), 1u);
-}
 
-TEST_F(SaveProcessor2Test, StopCallsTheWakeHookOfTheCurrentJobOnly)
-{
     HookProcessor processor;
     processor.SetEvents(&m_events);
     processor.Start("http://h/slow", In("slow"), false);
@@ -315,6 +297,7 @@ TEST_F(SaveProcessor2Test, StopCallsTheWakeHookOfTheCurrentJobOnly)
     processor.Stop();
     processor.WaitForWorker();
     EXPECT_EQ(m_events.Count("trace woken by hook"), 1u);
+    EXPECT_EQ(m_events.Count("finished"), 2u);
 
     // A second job left waiting: the destructor's stop must reach the new
     // registration, not the first one's finished frame.

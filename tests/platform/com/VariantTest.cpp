@@ -11,13 +11,10 @@ public:
     int refs = 1;
     HRESULT QueryInterface(REFIID riid, void** ppv) override
     {
-        if (riid == IID_IUnknown || riid == IID_IDispatch) {
-            *ppv = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+        const bool known = riid == IID_IUnknown || riid == IID_IDispatch;
+        *ppv = known ? static_cast<IDispatch*>(this) : nullptr;
+        refs += known;
+        return known ? S_OK : E_NOINTERFACE;
     }
     ULONG AddRef() override { return ++refs; }
     ULONG Release() override { return --refs; }
@@ -68,28 +65,22 @@ TEST(VariantChangeType, NumbersBooleansAndStrings)
     auto one = Variant::FromI4(1);
     ASSERT_EQ(VariantChangeType(&out, &one, 0, VT_BOOL), S_OK);
     EXPECT_EQ(out.boolVal, VARIANT_TRUE);
-
     auto text = Variant::FromString(" 42 ");
     ASSERT_EQ(VariantChangeType(&out, &text, 0, VT_I4), S_OK);
     EXPECT_EQ(out.lVal, 42);
-
     auto half = Variant::FromString("2.5");
     ASSERT_EQ(VariantChangeType(&out, &half, 0, VT_I4), S_OK);
     EXPECT_EQ(out.lVal, 2); // half to even
-
     auto word = Variant::FromString("False");
     ASSERT_EQ(VariantChangeType(&out, &word, 0, VT_BOOL), S_OK);
     EXPECT_EQ(out.boolVal, VARIANT_FALSE);
-
     auto big = Variant::FromString("99999999999");
     EXPECT_EQ(VariantChangeType(&out, &big, 0, VT_I4), DISP_E_OVERFLOW);
-
     auto junk = Variant::FromString("12abc");
     Variant keep = Variant::FromI4(7);
     EXPECT_EQ(VariantChangeType(&keep, &junk, 0, VT_I4), DISP_E_TYPEMISMATCH);
     EXPECT_EQ(keep.vt, VT_I4); // untouched on failure
     EXPECT_EQ(keep.lVal, 7);
-
     auto neg = Variant::FromI4(-5);
     ASSERT_EQ(VariantChangeType(&out, &neg, 0, VT_BSTR), S_OK);
     EXPECT_EQ(Utf16ToUtf8(BstrView(out.bstrVal)), "-5");
