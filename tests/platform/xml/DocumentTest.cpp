@@ -183,7 +183,7 @@ TEST(XmlDocumentFile, LoadsUtf16AndUtf8WithOrWithoutMarkAndDeclaredLatin1AndRefu
           "<?xml version=\"1.0\"?><l a=\"\xc3\xa9\xe2\x82\xac\"><t>\xf0\x9f\x98\x80</t></l>" },
         { "UTF-8 with mark", "\xEF\xBB\xBF<a>\xc3\xa9</a>", "<a>\xc3\xa9</a>" },
         { "UTF-8", "<b>\xc3\xa9</b>", "<b>\xc3\xa9</b>" },
-        { "Latin-1", "<?xml version='1.0' encoding='ISO-8859-1'?><c>\xe9</c>", "<?xml version=\"1.0\"?><c>\xc3\xa8</c>" },
+        { "Latin-1", "<?xml version='1.0' encoding='ISO-8859-1'?><c>\xe9</c>", "<?xml version=\"1.0\"?><c>\xc3\xa9</c>" },
         { "odd byte count, unfinished", "\xFF\xFE<", nullptr },
         { "not xml", "not xml", nullptr },
     };

@@ -99,7 +99,7 @@ TEST(SaxReader, EventsArriveInDocumentOrderAndNoneFollowAFatalError)
         { "entity of an external DTD that is not read is skipped",
           "<!DOCTYPE html PUBLIC '-//W3C//DTD XHTML 1.0 Strict//EN' 'http://www.w3.org/TR/xhtml1/DTD/xhtml1-strict.dtd'>"
           "<p>a&nbsp;b</p>", true,
-          { "startDocument", "start {}p p", "chars a", "skipped nbs", "chars b", "end p p", "endDocument" } },
+          { "startDocument", "start {}p p", "chars a", "skipped nbsp", "chars b", "end p p", "endDocument" } },
         { "entity of the internal DTD is an error that ends the events",
           "<!DOCTYPE a [<!ENTITY e 'v'>]><a>x&e;y<b/></a>", false, { "startDocument", "start {}a a", "chars x" } },
     };
