@@ -140,12 +140,17 @@ TEST(MmsSession, SegmentBoundariesAnywhereGiveTheSameExchange)
     }
 }
 
-TEST(MmsSession, PingsAnywhereAreAnsweredWithoutSwallowingAnswersAndStrayAnswersAreIgnored)
+TEST(MmsSession, PingsAnywhereAreAnsweredWithoutSwallowingAnswersAndAHeaderPacketEndingInInnerZeroOneOneGoesOn)
 {
     Exchange x;
     ServerScript script;
-    script.headerPieces = {Bytes(script.header.begin(), script.header.begin() + 70),
-                           Bytes(script.header.begin() + 70, script.header.end())};
+    // A stream object's body holding 01 01, and the header packet boundary
+    // right after it: the classic end-of-header rule would stop there.
+    Bytes stream = StreamProperties(1);
+    stream[60] = 0x01, stream[61] = 0x01;
+    script.header = AsfHeader({stream, FileProperties(kPacketLength), StreamProperties(2)});
+    const auto cut = script.header.begin() + 30 + 62;
+    script.headerPieces = {Bytes(script.header.begin(), cut), Bytes(cut, script.header.end())};
     auto items = script.Items();
     // Answers arrive behind a ping in the same segment.
     for (std::size_t i : {0u, 1u, 2u, 6u}) {
@@ -154,36 +159,18 @@ TEST(MmsSession, PingsAnywhereAreAnsweredWithoutSwallowingAnswersAndStrayAnswers
         items[i] = both;
     }
     items.insert(items.begin() + 10, ServerMessage(mms::kPing)); // between media packets
-    items.insert(items.begin() + 9, ServerMessage(0x05));        // an open-file answer while playing
+    items.insert(items.begin() + 9, ServerMessage(0x05));        // a stray open-file answer while playing
     items.insert(items.begin() + 5, ServerMessage(mms::kPing)); // between the header packets
     for (const Bytes& item : items)
         x.transport.AddSegment(item);
     x.Run();
+    EXPECT_EQ(x.recorder.errors, std::vector<std::string>{});
     EXPECT_TRUE(x.recorder.completed);
     EXPECT_EQ(x.SentCommands(), (Commands{0x01, 0x1B, 0x02, 0x1B, 0x05, 0x1B, 0x15, 0x1B, 0x33, 0x1B, 0x07, 0x1B}));
     const Bytes& pong = x.transport.sent[1];
     EXPECT_EQ(pong.size(), 48u);
     EXPECT_EQ(mms::ReadLe32(pong, 40), 0u);
     EXPECT_EQ(mms::ReadLe32(pong, 44), 0u);
-    x.ExpectWholeRecords(script.header, 4);
-}
-
-TEST(MmsSession, HeaderPacketEndingInInnerZeroOneOneDoesNotEndTheHeader)
-{
-    Exchange x;
-    ServerScript script;
-    // A stream object's body holding 01 01, and a packet boundary right
-    // after it: the classic rule would stop there and walk half a header.
-    Bytes stream = StreamProperties(1);
-    stream[60] = 0x01, stream[61] = 0x01;
-    script.header = AsfHeader({stream, FileProperties(kPacketLength)});
-    const std::size_t cut = 30 + 62;
-    script.headerPieces = {Bytes(script.header.begin(), script.header.begin() + cut),
-                           Bytes(script.header.begin() + cut, script.header.end())};
-    x.transport.AddSegment(Join(script.Items()));
-    x.Run();
-    EXPECT_EQ(x.recorder.errors, std::vector<std::string>{});
-    EXPECT_TRUE(x.recorder.completed);
     x.ExpectWholeRecords(script.header, 4);
 }
 
@@ -295,10 +282,17 @@ TEST(MmsSession, BrokenExchangesEndWithTheirErrorAndNoPartialRecord)
 
 TEST(MmsSession, HostileSizesEndTheJobWithAClearError)
 {
+    using Mutation = std::function<void(ServerScript&, std::vector<Bytes>&)>;
     struct Case {
         const char* name;
-        std::function<void(ServerScript&, std::vector<Bytes>&)> mutate;
+        Mutation mutate;
         std::string error;
+    };
+    const auto header = [](std::vector<Bytes> objects) -> Mutation {
+        return [objects](ServerScript& s, std::vector<Bytes>& items) {
+            s.header = AsfHeader(objects);
+            items[4] = DataItem(0x02, s.header);
+        };
     };
     const std::vector<Case> cases = {
         {"answer longer than the buffer",
@@ -311,11 +305,7 @@ TEST(MmsSession, HostileSizesEndTheJobWithAClearError)
          [](ServerScript&, std::vector<Bytes>& items) { items[1][5] = 0; },
          "missing signature"},
         {"header longer than its buffer",
-         [](ServerScript& s, std::vector<Bytes>& items) {
-             Bytes big(5000, 0x22);
-             items[4] = Join({DataItem(0x02, big), DataItem(0x02, big)});
-             (void)s;
-         },
+         [](ServerScript&, std::vector<Bytes>& items) { items[4] = Join({DataItem(0x02, Bytes(5000, 0x22)), DataItem(0x02, Bytes(5000, 0x22))}); },
          "asf header longer than 8192 bytes"},
         {"header packet length below 8",
          [](ServerScript&, std::vector<Bytes>& items) { items[4][6] = 3; items[4][7] = 0; },
@@ -323,29 +313,10 @@ TEST(MmsSession, HostileSizesEndTheJobWithAClearError)
         {"data-channel command longer than the buffer",
          [](ServerScript&, std::vector<Bytes>& items) { mms::Bytes& a = items[3]; a[8] = a[9] = a[10] = a[11] = 0xFF; },
          "message of 4294967311 bytes exceeds the 102400-byte buffer"},
-        {"packet length beyond the buffer",
-         [](ServerScript& s, std::vector<Bytes>& items) {
-             s.header = AsfHeader({FileProperties(200000), StreamProperties(1)});
-             items[4] = DataItem(0x02, s.header);
-         },
-         "packet_length > 102400"},
-        {"no file properties",
-         [](ServerScript& s, std::vector<Bytes>& items) {
-             s.header = AsfHeader({StreamProperties(1)});
-             items[4] = DataItem(0x02, s.header);
-         },
-         "packet_length < 1"},
-        {"no stream object",
-         [](ServerScript& s, std::vector<Bytes>& items) {
-             s.header = AsfHeader({FileProperties(kPacketLength)});
-             items[4] = DataItem(0x02, s.header);
-         },
-         "no stream object in asf header"},
-        {"object size zero",
-         [](ServerScript& s, std::vector<Bytes>& items) {
-             s.header = AsfHeader({Object(asf::kStreamPropertiesObject, 0, 60), FileProperties(kPacketLength)});
-             items[4] = DataItem(0x02, s.header);
-         },
+        {"packet length beyond the buffer", header({FileProperties(200000), StreamProperties(1)}), "packet_length > 102400"},
+        {"no file properties", header({StreamProperties(1)}), "packet_length < 1"},
+        {"no stream object", header({FileProperties(kPacketLength)}), "no stream object in asf header"},
+        {"object size zero", header({Object(asf::kStreamPropertiesObject, 0, 60), FileProperties(kPacketLength)}),
          "packet_length < 1"},
         {"media item without signature",
          [](ServerScript&, std::vector<Bytes>& items) { items[8][4] = 0x03; },
