@@ -5,9 +5,6 @@
 #include "dialog/DialogPageBuilder.h"
 #include "platform/html/HtmlDocument.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,7 +30,11 @@ inline html::StyleSheet SheetOf(std::string href, std::string css = {}) { return
 
 inline html::EmbeddedControl ControlOf(html::ControlKind kind, std::string source)
 {
-    return { kind, std::move(source), "OBJECT" };
+    html::EmbeddedControl control;
+    control.kind = kind;
+    control.source = std::move(source);
+    control.tagName = "OBJECT";
+    return control;
 }
 
 inline std::unique_ptr<html::Document> EmptyPage(std::string url)
@@ -117,18 +118,6 @@ inline dialog::DialogPictures TestPictures()
 {
     return { "http://127.0.0.1:1/t/res/GIF/223", "http://127.0.0.1:1/t/res/GIF/224",
              "http://127.0.0.1:1/t/res/GIF/226", "http://127.0.0.1:1/t/res/GIF/227" };
-}
-
-// Keeps a text for people to look at, under the build's artifacts folder.
-inline void KeepArtifact(const std::string& name, const std::string& text)
-{
-    const char* bin = std::getenv("QUILLORY_BINARY_DIR");
-    if (!bin)
-        return;
-    const auto dir = std::filesystem::path(bin) / "artifacts" / "dialog";
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    std::ofstream(dir / name, std::ios::binary) << text;
 }
 
 } // namespace dialogtest

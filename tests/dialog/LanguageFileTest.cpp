@@ -24,9 +24,7 @@ protected:
         fs::create_directories(module);
         fs::create_directories(user);
     }
-
     dialog::LanguageFile File() const { return dialog::LanguageFile(module.string(), user.string()); }
-
     static std::string Bytes(const fs::path& p)
     {
         std::ifstream in(p, std::ios::binary);
@@ -34,44 +32,33 @@ protected:
         s << in.rdbuf();
         return s.str();
     }
-    static void Put(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
 };
 
 } // namespace
 
 TEST_F(LanguageFileTest, WritesByteOrderMarkAndUtf16WithoutTerminatorReplacingTheWholeFile)
 {
-    const auto where = File().Write(u"<a>\u00E9\U0001F600</a>");
-    ASSERT_TRUE(where);
-    EXPECT_EQ(*where, (user / "lang.xml").string());
-    const std::string expected("\xFF\xFE<\0a\0>\0\xE9\0\x3D\xD8\x00\xDE<\0/\0a\0>\0", 2 + 2 * 10);
-    EXPECT_EQ(Bytes(user / "lang.xml"), expected);
-    // A rewrite replaces the whole file; an empty text leaves the mark alone.
-    ASSERT_TRUE(File().Write(u"<a/>"));
-    EXPECT_EQ(Bytes(user / "lang.xml").size(), 2u + 2 * 4);
+    EXPECT_EQ(File().Write(u"<a>\u00E9\U0001F600</a>"), (user / "lang.xml").string());
+    EXPECT_EQ(Bytes(user / "lang.xml"), std::string("\xFF\xFE<\0a\0>\0\xE9\0\x3D\xD8\x00\xDE<\0/\0a\0>\0", 2 + 2 * 10));
+    // A rewrite replaces the whole file; text that is no XML is written but
+    // not read; an empty text leaves the mark alone.
+    ASSERT_TRUE(File().Write(u"not xml at all"));
+    EXPECT_EQ(Bytes(user / "lang.xml").size(), 2u + 2 * 14);
+    EXPECT_FALSE(File().Read());
     ASSERT_TRUE(File().Write(u""));
     EXPECT_EQ(Bytes(user / "lang.xml"), std::string("\xFF\xFE"));
 }
 
-TEST_F(LanguageFileTest, MissingUserFolderFallsBackToModuleFolderAndIsNotCreated)
+TEST_F(LanguageFileTest, MissingUserFolderFallsBackToTheModuleFolderAndNeitherUsableWritesNothing)
 {
     fs::remove_all(user);
-    const auto where = File().Write(u"<a/>");
-    ASSERT_TRUE(where);
-    EXPECT_EQ(*where, (module / "lang.xml").string());
-    EXPECT_FALSE(fs::exists(user));
-    EXPECT_TRUE(fs::exists(module / "lang.xml"));
-}
-
-TEST_F(LanguageFileTest, NeitherFolderUsableWritesNothing)
-{
-    fs::remove_all(user);
+    EXPECT_EQ(File().Write(u"<a/>"), (module / "lang.xml").string());
+    EXPECT_FALSE(fs::exists(user)) << "the user folder is not created";
     fs::remove_all(module);
     EXPECT_FALSE(File().Write(u"<a/>"));
     EXPECT_FALSE(fs::exists(module));
-    dialog::LanguageFile unknown("", "");
-    EXPECT_FALSE(unknown.Read());
-    EXPECT_FALSE(unknown.Write(u"<a/>"));
+    EXPECT_FALSE(dialog::LanguageFile("", "").Read());
+    EXPECT_FALSE(dialog::LanguageFile("", "").Write(u"<a/>"));
     // A FIFO in the way must not hang the dialog, nor a folder named like the file.
     fs::create_directories(user);
     fs::create_directories(module / "lang.xml");
@@ -79,40 +66,21 @@ TEST_F(LanguageFileTest, NeitherFolderUsableWritesNothing)
     EXPECT_FALSE(File().Write(u"<a/>"));
 }
 
-TEST_F(LanguageFileTest, ModuleFileWinsWhenLoadableElseTheUserFileIsRead)
-{
-    ASSERT_TRUE(File().Write(u"<lang><text id='save'>Sichern</text></lang>"));
-    auto text = File().Read();
-    ASSERT_TRUE(text);
-    EXPECT_NE(text->find("Sichern"), std::string::npos);
-    Put(module / "lang.xml", "<not-closed>");
-    text = File().Read();
-    ASSERT_TRUE(text);
-    EXPECT_NE(text->find("Sichern"), std::string::npos);
-    Put(module / "lang.xml", "<lang from='module'/>");
-    text = File().Read();
-    ASSERT_TRUE(text);
-    EXPECT_NE(text->find("module"), std::string::npos) << "a loadable module file wins";
-    fs::remove(module / "lang.xml");
-    fs::remove(user / "lang.xml");
-    EXPECT_FALSE(File().Read());
-}
-
-TEST_F(LanguageFileTest, ReadGivesTheParsersTextNotTheFileBytes)
+TEST_F(LanguageFileTest, LoadableModuleFileWinsElseTheUserFileIsReadAsTheParsersText)
 {
     ASSERT_TRUE(File().Write(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<lang>  <text id=\"a\">&#x41;&amp;</text></lang>"));
+    std::ofstream(module / "lang.xml") << "<not-closed>";
     auto text = File().Read();
     ASSERT_TRUE(text);
     // Decoded from UTF-16, reserialised: no byte-order mark, the character
     // reference resolved.
     EXPECT_EQ(text->find('\xFF'), std::string::npos);
     EXPECT_NE(text->find("<text id=\"a\">A&amp;</text>"), std::string::npos) << *text;
-}
-
-TEST_F(LanguageFileTest, TextThatIsNoXmlIsWrittenButNotRead)
-{
-    ASSERT_TRUE(File().Write(u"not xml at all"));
-    EXPECT_EQ(Bytes(user / "lang.xml").size(), 2u + 2 * 14);
+    std::ofstream(module / "lang.xml") << "<lang from='module'/>";
+    text = File().Read();
+    ASSERT_TRUE(text);
+    EXPECT_NE(text->find("module"), std::string::npos);
+    fs::remove(module / "lang.xml");
+    fs::remove(user / "lang.xml");
     EXPECT_FALSE(File().Read());
 }
-
