@@ -22,9 +22,7 @@ constexpr const char* kDecl = "<?xml version='1.0'?>";
 
 } // namespace
 
-// ---- images ----------------------------------------------------------------
-
-TEST(ImagesExtractor, ListsLoadedPicturesWithAttributesInOrder)
+TEST(ImagesExtractor, ListsLoadedPicturesWithAttributesInOrderAndEachRunOnlyItsOwn)
 {
     html::Document page;
     html::Image full = LoadedImage("a.gif", 16, 32);
@@ -50,6 +48,7 @@ TEST(ImagesExtractor, ListsLoadedPicturesWithAttributesInOrder)
     page.images = std::vector<html::Image>{full, loading, failedComplete, noSrc, srcRefused, sparse, unreadable};
 
     CImagesExtractor images;
+    EXPECT_EQ(images.GetXml(), std::string(kDecl) + "<images/>");
     images.Process(page);
     EXPECT_EQ(images.GetXml(),
               std::string(kDecl)
@@ -58,17 +57,9 @@ TEST(ImagesExtractor, ListsLoadedPicturesWithAttributesInOrder)
                     "<item src=\"d.gif\" href=\"\" width=\"10\" height=\"20\"/>"
                     "<item src=\"e.gif\"/>"
                     "</images>");
-}
-
-TEST(ImagesExtractor, EachRunListsOnlyItsOwnPicturesDuplicatesIncluded)
-{
-    html::Document first;
-    first.images = std::vector<html::Image>{LoadedImage("one.gif")};
+    // A second run lists only its own pictures, duplicates included.
     html::Document second;
     second.images = std::vector<html::Image>{LoadedImage("two.gif"), LoadedImage("two.gif")};
-    CImagesExtractor images;
-    EXPECT_EQ(images.GetXml(), std::string(kDecl) + "<images/>");
-    images.Process(first);
     images.Process(second);
     const std::string item = "<item src=\"two.gif\" href=\"two.gif\" width=\"10\" height=\"20\"/>";
     EXPECT_EQ(images.GetXml(), std::string(kDecl) + "<images>" + item + item + "</images>");
@@ -100,20 +91,20 @@ TEST(Extractors, RefusedCollectionsMissingRootOrOnlyLoadingPicturesGiveEmptySect
     }
 }
 
-// ---- scripts and stylesheets ------------------------------------------------
-
-TEST(ScriptsExtractor, EveryScriptElementGivesAnItem)
+TEST(ScriptsAndCSSExtractors, EveryElementGivesAnItemWhoseTextReadsBackUnchanged)
 {
+    const std::string css = "a[href^=\"x&y\"] > b::after { content: \"<\\]]>\"; }\r\n/* & */";
     html::Document page;
-    html::Script external;
+    html::Script external, inlineScript, empty, refused;
     external.src = std::string("lib.js");
-    html::Script inlineScript;
     inlineScript.text = std::string("if (a < b && c > d) x = \"]]>\";");
-    html::Script empty;
-    html::Script refused;
     refused.src = html::Read<std::string>::Fail(E_FAIL);
     refused.text = html::Read<std::string>::Fail(E_FAIL);
     page.scripts = std::vector<html::Script>{external, inlineScript, empty, refused};
+    html::StyleSheet block, linked;
+    block.cssText = css;
+    linked.href = std::string("site.css");
+    page.styleSheets = std::vector<html::StyleSheet>{block, linked};
 
     CScriptsExtractor scripts;
     scripts.Process(page);
@@ -122,34 +113,20 @@ TEST(ScriptsExtractor, EveryScriptElementGivesAnItem)
                   + "<scripts><item src=\"lib.js\"/>"
                     "<item src=\"\">if (a &lt; b &amp;&amp; c &gt; d) x = \"]]&gt;\";</item>"
                     "<item src=\"\"/><item/></scripts>");
-}
-
-TEST(CSSExtractor, EscapedCssTextReadsBackUnchanged)
-{
-    const std::string css = "a[href^=\"x&y\"] > b::after { content: \"<\\]]>\"; }\r\n/* & */";
-    html::Document page;
-    html::StyleSheet block;
-    block.cssText = css;
-    html::StyleSheet linked;
-    linked.href = std::string("site.css");
-    page.styleSheets = std::vector<html::StyleSheet>{block, linked};
-
     CCSSExtractor sheets;
     sheets.Process(page);
     xml::Document doc;
     ASSERT_TRUE(doc.LoadXml(sheets.GetXml())) << sheets.GetXml();
+    EXPECT_EQ(doc.DocumentElement()->Name(), "css");
     auto items = doc.DocumentElement()->ChildElements();
     ASSERT_EQ(items.size(), 2u);
     EXPECT_EQ(items[0].GetAttribute("src"), "");
     EXPECT_EQ(items[0].Text(), css);
     EXPECT_EQ(items[1].GetAttribute("src"), "site.css");
     EXPECT_EQ(items[1].Text(), "");
-    EXPECT_EQ(doc.DocumentElement()->Name(), "css");
 }
 
-// ---- page DOM ---------------------------------------------------------------
-
-TEST(DomExtractor, CopiesElementsAndGivenAttributesOnly)
+TEST(DomExtractor, CopiesElementsAndGivenAttributesAndKeepsNamesXmlRejectsAsFailAttr)
 {
     html::Document page;
     page.documentElement = Element(
@@ -166,23 +143,18 @@ TEST(DomExtractor, CopiesElementsAndGivenAttributesOnly)
               std::string(kDecl)
                   + "<HTMLDOM><HTML lang=\"en\"><HEAD><META charset=\"utf-8\"/></HEAD>"
                     "<BODY onload=\"go()\"><IMG src=\"a.gif\" alt=\"\"/><P><B/></P></BODY></HTML></HTMLDOM>");
-}
 
-TEST(DomExtractor, AttributesXmlCannotHoldBecomeFailAttrBeforeChildren)
-{
-    html::Document page;
+    // fail_attr elements come before the children; no namespace creeps in.
     page.documentElement = Element(
         "HTML", {{"xmlns", "http://www.w3.org/1999/xhtml", true}},
         Children(Element("DIV", {{"a", "1", true}, {"2bad", "v<&\"", true}, {"b", "2", true}, {"x y", "z", true}},
                          Children(Element("SPAN")))));
-    CDomExtractor dom;
     dom.Process(page);
     EXPECT_EQ(dom.GetXml(),
               std::string(kDecl)
                   + "<HTMLDOM><HTML><fail_attr name=\"xmlns\" value=\"http://www.w3.org/1999/xhtml\"/>"
                     "<DIV a=\"1\" b=\"2\"><fail_attr name=\"2bad\" value=\"v&lt;&amp;&quot;\"/>"
                     "<fail_attr name=\"x y\" value=\"z\"/><SPAN/></DIV></HTML></HTMLDOM>");
-    // Still one readable document, without a namespace creeping in.
     xml::Document doc;
     ASSERT_TRUE(doc.LoadXml(dom.GetXml()));
     EXPECT_EQ(doc.DocumentElement()->ChildElements().at(0).Name(), "HTML");
@@ -220,8 +192,6 @@ TEST(DomExtractor, DeepNestingStaysReadable)
     EXPECT_NE(dom.GetXml().find("i=\"" + std::to_string(CDomExtractor::kMaxCopyDepth - 1) + "\""), std::string::npos);
     EXPECT_EQ(dom.GetXml().find("i=\"" + std::to_string(CDomExtractor::kMaxCopyDepth) + "\""), std::string::npos);
 }
-
-// ---- embedded objects -------------------------------------------------------
 
 class ObjectsExtractorTest : public ::testing::Test {
 protected:
@@ -303,15 +273,3 @@ TEST_F(ObjectsExtractorTest, FailingReadOnFlashQuickTimeOrMediaPlayerPropagates)
     }
 }
 
-TEST(ControlProcessors, EveryProcessorSeesEveryControlButListsOnlyItsKind)
-{
-    CFlashesExtractor flash;
-    CRealPlayerExtractor real;
-    const html::EmbeddedControl mov = Control(html::ControlKind::QuickTime, "a.mov");
-    const html::EmbeddedControl swf = Control(html::ControlKind::Flash, "b.swf");
-    flash.ProcessObject(mov);
-    flash.ProcessObject(swf);
-    real.ProcessObject(mov);
-    EXPECT_EQ(flash.GetXml(), std::string(kDecl) + "<flashes><item src=\"b.swf\"/></flashes>");
-    EXPECT_EQ(real.GetXml(), std::string(kDecl) + "<rps/>");
-}

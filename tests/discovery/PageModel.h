@@ -2,7 +2,6 @@
 // Builds in-memory page models for the discovery tests.
 #include "platform/html/HtmlDocument.h"
 
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <utility>
@@ -10,8 +9,7 @@
 
 namespace discoverytest {
 
-inline std::unique_ptr<html::Node> Element(std::string name,
-                                           std::vector<html::Attribute> attributes = {},
+inline std::unique_ptr<html::Node> Element(std::string name, std::vector<html::Attribute> attributes = {},
                                            std::vector<std::unique_ptr<html::Node>> children = {})
 {
     auto node = std::make_unique<html::Node>();
@@ -23,8 +21,7 @@ inline std::unique_ptr<html::Node> Element(std::string name,
 
 inline std::unique_ptr<html::Node> Text(std::string text)
 {
-    auto node = std::make_unique<html::Node>();
-    node->nodeName = "#text";
+    auto node = Element("#text");
     node->nodeValue = std::move(text);
     return node;
 }
@@ -67,9 +64,8 @@ inline html::Frame FrameOf(std::unique_ptr<html::Document> document, std::string
 
 inline html::Frame RefusedFrame(std::string src)
 {
-    html::Frame frame;
+    html::Frame frame = FrameOf(nullptr, std::move(src));
     frame.document = html::Read<std::unique_ptr<html::Document>>::Fail(E_ACCESSDENIED);
-    frame.frameElement = html::FrameElement{std::move(src), false};
     frame.refusal = html::FrameRefusal::OtherOrigin;
     return frame;
 }
@@ -84,8 +80,7 @@ inline html::EmbeddedControl Control(html::ControlKind kind, std::string source)
 
 inline html::EmbeddedControl FailingControl(html::ControlKind kind, HRESULT hr)
 {
-    html::EmbeddedControl control;
-    control.kind = kind;
+    html::EmbeddedControl control = Control(kind, "");
     control.source = html::Read<std::string>::Fail(hr);
     return control;
 }

@@ -77,14 +77,13 @@ std::string SampleSiteDiscovery::s_filtered;
 
 } // namespace
 
-TEST_F(SampleSiteDiscovery, FramesNestInFrameOrderAfterTheFiveSections)
+TEST_F(SampleSiteDiscovery, FramesNestInFrameOrderAfterTheFiveSectionsWithTheirContent)
 {
     xml::Document doc;
     ASSERT_TRUE(doc.LoadXml(s_text)) << doc.LastError();
     EXPECT_EQ(s_text.rfind("<?xml version='1.0'?><frame src=\"" + Url("/index.html") + "\">", 0), 0u);
     auto top = *doc.DocumentElement();
-    const std::vector<std::string> sections = {"HTMLDOM", "images", "scripts", "css", "objects", "frame", "frame"};
-    EXPECT_EQ(Names(top), sections);
+    EXPECT_EQ(Names(top), (std::vector<std::string>{"HTMLDOM", "images", "scripts", "css", "objects", "frame", "frame"}));
     auto frames = ChildrenNamed(top, "frame");
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0].GetAttribute("src"), "main.html");
@@ -102,22 +101,16 @@ TEST_F(SampleSiteDiscovery, FramesNestInFrameOrderAfterTheFiveSections)
     ASSERT_EQ(inNested.size(), 2u);
     EXPECT_EQ(inNested[0].GetAttribute("src"), "left.html");
     EXPECT_EQ(inNested[1].GetAttribute("src"), "\xC3\xBC" "ber.html");
-}
 
-TEST_F(SampleSiteDiscovery, SectionsOfTheResourcePage)
-{
-    xml::Document doc;
-    ASSERT_TRUE(doc.LoadXml(s_text));
-    auto main = ChildrenNamed(*doc.DocumentElement(), "frame").at(0);
-    const std::vector<std::string> objectKinds = {"qts", "flashes", "rps", "mps"};
-    auto objects = ChildrenNamed(main, "objects").at(0);
-    EXPECT_EQ(Names(objects), objectKinds);
+    // The sections of main.html.
+    auto objects = ChildrenNamed(frames[0], "objects").at(0);
+    EXPECT_EQ(Names(objects), (std::vector<std::string>{"qts", "flashes", "rps", "mps"}));
     EXPECT_EQ(ChildrenNamed(objects, "flashes").at(0).ChildElements().size(), 2u);
     EXPECT_EQ(ChildrenNamed(objects, "rps").at(0).ChildElements().size(), 2u);
 
     // The style block's text reads back unchanged.
     bool found = false;
-    for (const xml::Element& item : ChildrenNamed(main, "css").at(0).ChildElements())
+    for (const xml::Element& item : ChildrenNamed(frames[0], "css").at(0).ChildElements())
         found = found || item.Text().find("/* \"quoted\" & <escaped> */") != std::string::npos;
     EXPECT_TRUE(found);
     // Attribute names XML rejects are kept as fail_attr.

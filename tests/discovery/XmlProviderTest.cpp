@@ -16,31 +16,21 @@ public:
 
 } // namespace
 
-TEST(XmlProvider, FreshOrReinitialisedSectionIsDeclarationAndEmptyRoot)
-{
-    Section section("images");
-    EXPECT_EQ(section.GetXml(), "<?xml version='1.0'?><images/>");
-    ASSERT_TRUE(section.GetRoot());
-    EXPECT_EQ(section.GetRoot()->Name(), "images");
-    ASSERT_TRUE(section.CreateElement("item", true));
-    section.InitDocument();
-    EXPECT_EQ(section.GetXml(), "<?xml version='1.0'?><images/>");
-}
-
-TEST(XmlProvider, CreateElementAppendsOnlyWhenAsked)
+TEST(XmlProvider, ElementsAppendOnlyWhenAskedAndReinitialisingEmptiesTheSection)
 {
     Section section("s");
     auto loose = section.CreateElement("loose", false);
-    auto kept = section.CreateElement("kept", true);
-    ASSERT_TRUE(loose && kept);
+    ASSERT_TRUE(loose && section.CreateElement("kept", true));
     EXPECT_FALSE(section.CreateElement("#text", true));
     EXPECT_FALSE(section.CreateElement("", true));
     EXPECT_EQ(section.GetXml(), "<?xml version='1.0'?><s><kept/></s>");
     EXPECT_TRUE(section.AppendToRoot(*loose));
     EXPECT_EQ(section.GetXml(), "<?xml version='1.0'?><s><kept/><loose/></s>");
+    section.InitDocument();
+    EXPECT_EQ(section.GetXml(), "<?xml version='1.0'?><s/>");
 }
 
-TEST(XmlProvider, ImportXmlCopiesRootOrAddsNothing)
+TEST(XmlProvider, ImportOfBrokenTextOrIntoARootlessSectionAddsNothing)
 {
     Section section("frame");
     auto imported = section.ImportXml("<?xml version='1.0'?><images><item src=\"a&amp;b\"/></images>");
@@ -49,15 +39,12 @@ TEST(XmlProvider, ImportXmlCopiesRootOrAddsNothing)
     for (const char* broken : {"", "<images>", "not xml", "<a/><b/>"})
         EXPECT_FALSE(section.ImportXml(broken)) << broken;
     EXPECT_EQ(section.GetXml(), "<?xml version='1.0'?><frame><images><item src=\"a&amp;b\"/></images></frame>");
-}
 
-TEST(XmlProvider, IllegalRootNameGivesSectionWithoutRoot)
-{
-    Section section("not a name");
-    EXPECT_FALSE(section.GetRoot());
-    EXPECT_EQ(section.GetXml(), "<?xml version='1.0'?>");
-    auto element = section.CreateElement("x", true);
+    Section rootless("not a name");
+    EXPECT_FALSE(rootless.GetRoot());
+    EXPECT_EQ(rootless.GetXml(), "<?xml version='1.0'?>");
+    auto element = rootless.CreateElement("x", true);
     ASSERT_TRUE(element);
-    EXPECT_FALSE(section.AppendToRoot(*element));
-    EXPECT_FALSE(section.ImportXml("<a/>"));
+    EXPECT_FALSE(rootless.AppendToRoot(*element));
+    EXPECT_FALSE(rootless.ImportXml("<a/>"));
 }

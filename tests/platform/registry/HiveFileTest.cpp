@@ -113,37 +113,6 @@ TEST_F(CorruptHive, FolderInPlaceOfTheFileFailsSavesCleanly)
 
 using HiveStorage = RegistryTest;
 
-TEST_F(HiveStorage, ValuesSurviveAFreshReadOfTheFile)
-{
-    RegKey key;
-    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Vornel\\Plugins\\Internet Explorer\\Quillory"), ERROR_SUCCESS);
-    ASSERT_EQ(key.SetStringValue("GrabPath", "/home/ünï \"q\" \\ path"), ERROR_SUCCESS);
-    const std::uint8_t noZero[] = { 'a', 'b' };
-    ASSERT_EQ(RegSetValueEx(key.get(), "Bare", REG_SZ, noZero, 2), ERROR_SUCCESS);
-
-    // Another file name is another cache: everything comes from disk.
-    const auto copy = m_dir / "copy.reg";
-    std::filesystem::copy_file(m_userFile, copy);
-    testsupport::ScopedEnv other("QUILLORY_REGISTRY_USER", copy.string());
-    RegKey fresh;
-    ASSERT_EQ(fresh.Open(HKEY_CURRENT_USER, "software\\vornel\\plugins\\internet explorer\\quillory", KEY_READ),
-        ERROR_SUCCESS);
-    std::string path;
-    ASSERT_EQ(fresh.QueryStringValue("GrabPath", path), ERROR_SUCCESS);
-    EXPECT_EQ(path, "/home/ünï \"q\" \\ path");
-    std::uint8_t bare[8];
-    DWORD size = sizeof bare;
-    DWORD type = 0;
-    ASSERT_EQ(RegQueryValueEx(fresh.get(), "Bare", &type, bare, &size), ERROR_SUCCESS);
-    EXPECT_EQ(type, REG_SZ);
-    EXPECT_EQ(size, 2u);
-    // A string without its terminator is not handed out as a C string.
-    char chars[260];
-    DWORD count = sizeof chars;
-    EXPECT_EQ(fresh.QueryStringValue("Bare", chars, &count), ERROR_INVALID_DATA);
-    EXPECT_EQ(fresh.QueryStringValue("Bare", path), ERROR_INVALID_DATA);
-}
-
 TEST_F(HiveStorage, ChangesByAnotherProcessAreSeenThroughOpenHandles)
 {
     RegKey key;

@@ -66,10 +66,15 @@ TEST_F(RegistryApi, EachTypedReadRefusesOtherTypesAndSizes)
     const std::array<std::uint8_t, 4> four = { 0xFF, 0xFF, 0xFF, 0xFF };
     ASSERT_EQ(key.SetBinaryValue("Binary4", four), ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueEx(key.get(), "ShortDword", REG_DWORD, four.data(), 2), ERROR_SUCCESS);
+    // A string without its terminator is not handed out as a C string.
+    const std::uint8_t bare[] = { 'a', 'b' };
+    ASSERT_EQ(RegSetValueEx(key.get(), "Bare", REG_SZ, bare, 2), ERROR_SUCCESS);
+    std::string text;
+    EXPECT_EQ(key.QueryStringValue("Bare", text), ERROR_INVALID_DATA);
 
     for (const auto& [name, result, text] : { std::tuple { "Number", ERROR_INVALID_DATA, "" },
              std::tuple { "Expand", ERROR_SUCCESS, "%HOME%/x" }, std::tuple { "Empty", ERROR_SUCCESS, "" },
-             std::tuple { "ZeroBytes", ERROR_SUCCESS, "" } }) {
+             std::tuple { "ZeroBytes", ERROR_SUCCESS, "" }, std::tuple { "Bare", ERROR_INVALID_DATA, "" } }) {
         SCOPED_TRACE(name);
         char buffer[64] = "stale";
         DWORD chars = sizeof buffer;
