@@ -35,8 +35,7 @@ namespace {
 Bytes ReadFile(const fs::path& path) { return testsupport::ReadFileBytes(path); }
 
 struct LoggedCommand {
-    int command = 0;
-    std::uint32_t switches = 0, extra = 0, length = 0, sequence = 0;
+    std::uint32_t command, switches, extra, length, sequence;
     Bytes payload;
 };
 
@@ -45,26 +44,17 @@ std::vector<LoggedCommand> ReadLog(const fs::path& path)
 {
     std::vector<LoggedCommand> commands;
     std::ifstream in(path);
-    std::string line;
-    auto number = [&](const std::string& key) -> std::uint32_t {
-        const auto at = line.find("\"" + key + "\": ");
-        return at == std::string::npos ? 0 : static_cast<std::uint32_t>(std::stoul(line.substr(at + key.size() + 4)));
-    };
-    while (std::getline(in, line)) {
-        LoggedCommand c;
-        c.command = static_cast<int>(number("command"));
-        c.switches = number("switches");
-        c.extra = number("extra");
-        c.length = number("length");
-        c.sequence = number("sequence");
-        const auto at = line.find("\"payload\": \"");
-        if (at != std::string::npos) {
-            const auto start = at + 12;
-            const std::string hex = line.substr(start, line.find('"', start) - start);
-            for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-                c.payload.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-        }
-        commands.push_back(c);
+    for (std::string line; std::getline(in, line);) {
+        const auto field = [&](const std::string& key) {
+            const auto at = line.find("\"" + key + "\": ");
+            return at == std::string::npos ? std::string("0") : line.substr(at + key.size() + 4);
+        };
+        const auto number = [&](const char* key) { return static_cast<std::uint32_t>(std::stoul(field(key))); };
+        LoggedCommand c{number("command"), number("switches"), number("extra"), number("length"), number("sequence"), {}};
+        const std::string hex = field("payload"); // "0" when absent
+        for (std::size_t i = 1; i + 1 < hex.size() && hex[i] != '"'; i += 2)
+            c.payload.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+        commands.push_back(std::move(c));
     }
     return commands;
 }
@@ -183,13 +173,10 @@ TEST_F(MMSFileProcessorTest, TwoJobsWriteTheSourceAndSendTheMmsCommandsInOneSequ
     EXPECT_TRUE(second.Has("completed"));
 
     const auto log = Log();
-    std::vector<int> commands;
+    std::vector<std::uint32_t> commands;
     for (const auto& c : log)
         commands.push_back(c.command);
-    const std::vector<int> job = {0x01, 0x02, 0x05, 0x15, 0x33, 0x07};
-    std::vector<int> both = job;
-    both.insert(both.end(), job.begin(), job.end());
-    ASSERT_EQ(commands, both);
+    ASSERT_EQ(commands, (std::vector<std::uint32_t>{0x01, 0x02, 0x05, 0x15, 0x33, 0x07, 0x01, 0x02, 0x05, 0x15, 0x33, 0x07}));
     for (std::size_t i = 0; i < log.size(); ++i) {
         EXPECT_EQ(log[i].sequence, i);
         EXPECT_EQ(log[i].length, log[i].payload.size() + 32);
@@ -197,11 +184,7 @@ TEST_F(MMSFileProcessorTest, TwoJobsWriteTheSourceAndSendTheMmsCommandsInOneSequ
     EXPECT_EQ(log[0].extra, 0x0004000Bu);
     EXPECT_EQ(log[1].payload, mms::ConnectFunnelPayload("127.0.0.1"));
     EXPECT_EQ(log[2].payload, mms::OpenFilePayload("/test.asf"));
-    EXPECT_EQ(log[3].switches, 1u);
-    EXPECT_EQ(log[4].switches, 2u);
-    EXPECT_EQ(log[4].extra, 0x0001FFFFu);
-    EXPECT_EQ(log[4].payload, (Bytes{0, 0, 0xFF, 0xFF, 2, 0, 0, 0}));
-    EXPECT_EQ(log[5].payload, mms::StartPlayingPayload());
+    EXPECT_EQ(log[3].switches, 1u); // the session tests check stream selection and start on the wire
     EXPECT_EQ(log[8].payload, (Bytes{0, 0, 0, 0, 0, 0, 0, 0, '/', 0, 0xE9, 0, 't', 0, 0xE9, 0, '.', 0, 'a', 0,
                                      's', 0, 'f', 0, 0, 0, 0, 0}));
 }
@@ -325,7 +308,7 @@ TEST_F(MMSFileProcessorTest, FfmpegsOwnClientDownloadsFromTheTestServer)
     EXPECT_GT((*probed)[0].packets, 10);
     const auto log = Log();
     ASSERT_GE(log.size(), 6u);
-    EXPECT_EQ(log[0].command, 0x01);
+    EXPECT_EQ(log[0].command, 0x01u);
 }
 
 namespace {
