@@ -30,20 +30,18 @@ public:
 
 TEST_F(ClassObject, OnlyTheGrabberClassIsServed)
 {
-    void* p = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(getClassObject(CLSID_Options, IID_IClassFactory, &p), CLASS_E_CLASSNOTAVAILABLE);
-    EXPECT_EQ(p, nullptr);
-    p = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(getClassObject(GUID_NULL, IID_IClassFactory, &p), CLASS_E_CLASSNOTAVAILABLE);
-    EXPECT_EQ(p, nullptr);
+    const std::tuple<GUID, IID, HRESULT> refused[] = { { CLSID_Options, IID_IClassFactory, CLASS_E_CLASSNOTAVAILABLE },
+        { GUID_NULL, IID_IClassFactory, CLASS_E_CLASSNOTAVAILABLE }, { CLSID_Tovanix, IID_IDispatch, E_NOINTERFACE } };
+    for (const auto& [clsid, iid, hr] : refused) {
+        void* p = reinterpret_cast<void*>(0x1);
+        EXPECT_EQ(getClassObject(clsid, iid, &p), hr) << GuidToString(clsid);
+        EXPECT_EQ(p, nullptr);
+    }
     EXPECT_EQ(getClassObject(CLSID_Tovanix, IID_IClassFactory, nullptr), E_POINTER);
-    p = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(getClassObject(CLSID_Tovanix, IID_IDispatch, &p), E_NOINTERFACE);
-    EXPECT_EQ(p, nullptr);
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
-TEST_F(ClassObject, CanUnloadNowFollowsObjectLifetimes)
+TEST_F(ClassObject, CanUnloadNowFollowsObjectLifetimesAndServerLocks)
 {
     ASSERT_EQ(canUnloadNow(), S_OK);
     ComPtr<IUnknown> object;
@@ -53,7 +51,6 @@ TEST_F(ClassObject, CanUnloadNowFollowsObjectLifetimes)
         // A held class object keeps the code it points into loaded.
         EXPECT_EQ(canUnloadNow(), S_FALSE);
         ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, object.OutVoid()), S_OK);
-        ASSERT_TRUE(object);
     }
     EXPECT_EQ(canUnloadNow(), S_FALSE);
     ComPtr<IUnknown> second = object;
@@ -61,17 +58,12 @@ TEST_F(ClassObject, CanUnloadNowFollowsObjectLifetimes)
     EXPECT_EQ(canUnloadNow(), S_FALSE);
     second.Reset();
     EXPECT_EQ(canUnloadNow(), S_OK);
-}
 
-TEST_F(ClassObject, LockServerCountsAndRefusesUnmatchedUnlock)
-{
-    ComPtr<IClassFactory> factory = Factory();
-    ASSERT_TRUE(factory);
-    ASSERT_EQ(factory->LockServer(1), S_OK);
-    ASSERT_EQ(factory->LockServer(1), S_OK);
-    factory.Reset();
+    // Server locks outlive the class object; an unmatched unlock is refused.
+    ASSERT_EQ(Factory()->LockServer(1), S_OK);
+    ASSERT_EQ(Factory()->LockServer(1), S_OK);
     EXPECT_EQ(canUnloadNow(), S_FALSE);
-    factory = Factory();
+    ComPtr<IClassFactory> factory = Factory();
     EXPECT_EQ(factory->LockServer(0), S_OK);
     EXPECT_EQ(factory->LockServer(0), S_OK);
     EXPECT_EQ(factory->LockServer(0), E_UNEXPECTED);
@@ -99,10 +91,8 @@ TEST_F(ClassObject, AggregationOnlyForIUnknown)
 
 TEST_F(ClassObject, ObjectSavesItsSettingsWhenReleased)
 {
-    ComPtr<IClassFactory> factory = Factory();
-    ASSERT_TRUE(factory);
     ComPtr<IUnknown> object;
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, object.OutVoid()), S_OK);
+    ASSERT_EQ(Factory()->CreateInstance(nullptr, IID_IUnknown, object.OutVoid()), S_OK);
     object.Reset();
     RegKey key;
     ASSERT_EQ(key.Open(HKEY_CURRENT_USER, "Software\\Vornel\\Plugins\\Internet Explorer\\Quillory", KEY_READ),
@@ -112,17 +102,7 @@ TEST_F(ClassObject, ObjectSavesItsSettingsWhenReleased)
     EXPECT_EQ(values, 11u);
 }
 
-TEST(ModuleFile, VersionRecordReads3600)
-{
-    const auto info = ReadVersionInfo(QUILLORY_MODULE_PATH);
-    ASSERT_TRUE(info);
-    EXPECT_EQ(FormatProductVersion(*info), "3.6.0.0");
-    EXPECT_EQ(info->fileVersionMS, (3u << 16) | 6u);
-    EXPECT_EQ(std::string(info->originalFilename), "QVTovanix.dll");
-    EXPECT_FALSE(ReadVersionInfo("/nonexistent/libqvtovanix.so"));
-}
-
-TEST(ModuleFile, ExportsItsEntryPointsAndVersionRecordWithCLinkage)
+TEST(ModuleFile, ExportsItsEntryPointsWithCLinkageAndAVersionRecordReading3600)
 {
     void* lib = dlopen(QUILLORY_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(lib, nullptr);
@@ -130,6 +110,12 @@ TEST(ModuleFile, ExportsItsEntryPointsAndVersionRecordWithCLinkage)
              "QVTovanixVersionInfo" })
         EXPECT_NE(dlsym(lib, name), nullptr) << name;
     dlclose(lib);
+    const auto info = ReadVersionInfo(QUILLORY_MODULE_PATH);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(FormatProductVersion(*info), "3.6.0.0");
+    EXPECT_EQ(info->fileVersionMS, (3u << 16) | 6u);
+    EXPECT_EQ(std::string(info->originalFilename), "QVTovanix.dll");
+    EXPECT_FALSE(ReadVersionInfo("/nonexistent/libqvtovanix.so"));
 }
 
 } // namespace

@@ -49,14 +49,10 @@ protected:
             dlclose(lib);
     }
 
-    static std::string ModuleFile()
-    {
-        return std::filesystem::canonical(QUILLORY_MODULE_PATH).string();
-    }
+    static std::string ModuleFile() { return std::filesystem::canonical(QUILLORY_MODULE_PATH).string(); }
 
-    // Every key and value below a root as sorted lines:
-    //   "KEY path" and "VAL path | name | type | data" (strings as text,
-    //   other types as hex bytes).
+    // Every key and value below a root as sorted lines: "KEY path" and
+    // "VAL path | name | type | data" (strings as text, else hex bytes).
     static std::vector<std::string> Dump(HKEY root)
     {
         std::vector<std::string> lines;
@@ -70,30 +66,20 @@ private:
     {
         if (!path.empty())
             lines.push_back("KEY " + path);
-        for (DWORD i = 0;; ++i) {
-            std::string name;
-            DWORD type = 0;
-            std::vector<std::uint8_t> data;
-            if (RegEnumValue(key, i, name, &type, &data) != ERROR_SUCCESS)
-                break;
+        std::string name;
+        DWORD type = 0;
+        std::vector<std::uint8_t> data;
+        for (DWORD i = 0; RegEnumValue(key, i, name, &type, &data) == ERROR_SUCCESS; ++i) {
             std::string text;
-            if (type == REG_SZ || type == REG_EXPAND_SZ) {
-                text.assign(data.begin(), data.end());
-                if (!text.empty() && text.back() == '\0')
-                    text.pop_back();
-                else
-                    text += "<no terminating zero>";
-            } else {
-                static const char* hex = "0123456789abcdef";
+            if (type == REG_SZ || type == REG_EXPAND_SZ)
+                text = !data.empty() && data.back() == 0 ? std::string(data.begin(), data.end() - 1)
+                                                         : std::string(data.begin(), data.end()) + "<no terminating zero>";
+            else
                 for (auto b : data)
-                    text += std::string { hex[b >> 4], hex[b & 15] };
-            }
+                    text += std::string { "0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15] };
             lines.push_back("VAL " + path + " | " + name + " | " + std::to_string(type) + " | " + text);
         }
-        for (DWORD i = 0;; ++i) {
-            std::string name;
-            if (RegEnumKeyEx(key, i, name) != ERROR_SUCCESS)
-                break;
+        for (DWORD i = 0; RegEnumKeyEx(key, i, name) == ERROR_SUCCESS; ++i) {
             HKEY sub = nullptr;
             if (RegOpenKeyEx(key, name.c_str(), KEY_READ, &sub) != ERROR_SUCCESS)
                 continue;

@@ -1,88 +1,64 @@
 #include "module/ModuleIds.h"
 #include "tests/module/ModuleFixture.h"
 
-#include <algorithm>
 #include <fstream>
+#include <set>
 
 namespace {
 
 constexpr const char* kClsid = "{7D3A21B4-5C9E-4F08-A6D2-3B81E0C4F957}";
 constexpr const char* kAppId = "{9C4F1E27-3B6A-4D90-8E5B-F2A7C6D13E48}";
+const std::string kClasses = "Software\\Classes\\";
+const std::string kExtensions = "Software\\Microsoft\\Internet Explorer\\Extensions\\";
 
-std::string Str(const std::string& path, const std::string& name, const std::string& text)
+using StringValue = std::tuple<std::string, std::string, std::string>; // key, name, text
+
+// The lines Dump() gives for a hive of string values and empty keys; every
+// parent key is listed too.
+std::vector<std::string> Hive(const std::vector<StringValue>& values, const std::vector<std::string>& emptyKeys)
 {
-    return "VAL " + path + " | " + name + " | 1 | " + text;
+    std::set<std::string> lines;
+    auto addKey = [&](const std::string& path) {
+        for (auto i = path.find('\\');; i = path.find('\\', i + 1)) {
+            lines.insert("KEY " + path.substr(0, i));
+            if (i == std::string::npos)
+                break;
+        }
+    };
+    for (const auto& [key, name, text] : values) {
+        addKey(key);
+        lines.insert("VAL " + key + " | " + name + " | 1 | " + text);
+    }
+    for (const auto& key : emptyKeys)
+        addKey(key);
+    return { lines.begin(), lines.end() };
 }
 
 class Registration : public LoadedModule {
 protected:
     // The whole machine hive after one registration, written out by hand.
-    std::vector<std::string> Expected() const
+    static std::vector<std::string> Expected()
     {
         const std::string m = ModuleFile();
-        const std::string c = std::string("Software\\Classes\\");
-        const std::string cls = c + "CLSID\\" + kClsid;
-        const std::string ext = std::string("Software\\Microsoft\\Internet Explorer\\Extensions\\") + kClsid;
-        const std::string tlb = c + "TypeLib\\" + kAppId;
-        std::vector<std::string> lines {
-            "KEY Software",
-            "KEY Software\\Classes",
-            "KEY " + c + "AppID",
-            "KEY " + c + "AppID\\" + kAppId,
-            Str(c + "AppID\\" + kAppId, "", "QVTovanix"),
-            "KEY " + c + "AppID\\QVTovanix.DLL",
-            Str(c + "AppID\\QVTovanix.DLL", "AppID", kAppId),
-            "KEY Software\\Microsoft",
-            "KEY Software\\Microsoft\\Internet Explorer",
-            "KEY Software\\Microsoft\\Internet Explorer\\Extensions",
-            "KEY " + ext,
-            Str(ext, "", "Quillory"),
-            Str(ext, "ButtonText", "Grab"),
-            Str(ext, "Clsid", "{1FBA04EE-3024-11d2-8F1F-0000F87ABD16}"),
-            Str(ext, "Default Visible", "Yes"),
-            Str(ext, "HotIcon", m + ",201"),
-            Str(ext, "Icon", m + ",202"),
-            Str(ext, "MenuStatusBar", "Grab pictures, flash ainimations, scripts, css"),
-            Str(ext, "MenuText", "Quillory..."),
-            Str(ext, "ClsidExtension", kClsid),
-            "KEY " + c + "QVTovanix.Tovanix.1",
-            Str(c + "QVTovanix.Tovanix.1", "", "CTovanix Object"),
-            "KEY " + c + "QVTovanix.Tovanix.1\\CLSID",
-            Str(c + "QVTovanix.Tovanix.1\\CLSID", "", kClsid),
-            "KEY " + c + "QVTovanix.Tovanix",
-            Str(c + "QVTovanix.Tovanix", "", "CTovanix Object"),
-            "KEY " + c + "QVTovanix.Tovanix\\CLSID",
-            Str(c + "QVTovanix.Tovanix\\CLSID", "", kClsid),
-            "KEY " + c + "QVTovanix.Tovanix\\CurVer",
-            Str(c + "QVTovanix.Tovanix\\CurVer", "", "QVTovanix.Tovanix.1"),
-            "KEY " + c + "CLSID",
-            "KEY " + cls,
-            Str(cls, "", "CTovanix Object"),
-            Str(cls, "AppID", kAppId),
-            "KEY " + cls + "\\ProgID",
-            Str(cls + "\\ProgID", "", "QVTovanix.Tovanix.1"),
-            "KEY " + cls + "\\VersionIndependentProgID",
-            Str(cls + "\\VersionIndependentProgID", "", "QVTovanix.Tovanix"),
-            "KEY " + cls + "\\Programmable",
-            "KEY " + cls + "\\InprocServer32",
-            Str(cls + "\\InprocServer32", "", m),
-            Str(cls + "\\InprocServer32", "ThreadingModel", "apartment"),
-            "KEY " + cls + "\\TypeLib",
-            Str(cls + "\\TypeLib", "", kAppId),
-            "KEY " + c + "TypeLib",
-            "KEY " + tlb,
-            "KEY " + tlb + "\\1.0",
-            Str(tlb + "\\1.0", "", "QVTovanix 1.0 Type Library"),
-            "KEY " + tlb + "\\1.0\\0",
-            "KEY " + tlb + "\\1.0\\0\\linux",
-            Str(tlb + "\\1.0\\0\\linux", "", m),
-            "KEY " + tlb + "\\1.0\\FLAGS",
-            Str(tlb + "\\1.0\\FLAGS", "", "0"),
-            "KEY " + tlb + "\\1.0\\HELPDIR",
-            Str(tlb + "\\1.0\\HELPDIR", "", std::filesystem::path(m).parent_path().string()),
-        };
-        std::sort(lines.begin(), lines.end());
-        return lines;
+        const std::string c = kClasses, cls = c + "CLSID\\" + kClsid, ext = kExtensions + kClsid;
+        const std::string tlb = c + "TypeLib\\" + kAppId + "\\1.0";
+        return Hive({ { c + "AppID\\" + kAppId, "", "QVTovanix" }, { c + "AppID\\QVTovanix.DLL", "AppID", kAppId },
+                        { ext, "", "Quillory" }, { ext, "ButtonText", "Grab" },
+                        { ext, "Clsid", "{1FBA04EE-3024-11d2-8F1F-0000F87ABD16}" }, { ext, "Default Visible", "Yes" },
+                        { ext, "HotIcon", m + ",201" }, { ext, "Icon", m + ",202" },
+                        { ext, "MenuStatusBar", "Grab pictures, flash ainimations, scripts, css" },
+                        { ext, "MenuText", "Quillory..." }, { ext, "ClsidExtension", kClsid },
+                        { c + "QVTovanix.Tovanix.1", "", "CTovanix Object" }, { c + "QVTovanix.Tovanix.1\\CLSID", "", kClsid },
+                        { c + "QVTovanix.Tovanix", "", "CTovanix Object" }, { c + "QVTovanix.Tovanix\\CLSID", "", kClsid },
+                        { c + "QVTovanix.Tovanix\\CurVer", "", "QVTovanix.Tovanix.1" },
+                        { cls, "", "CTovanix Object" }, { cls, "AppID", kAppId },
+                        { cls + "\\ProgID", "", "QVTovanix.Tovanix.1" },
+                        { cls + "\\VersionIndependentProgID", "", "QVTovanix.Tovanix" },
+                        { cls + "\\InprocServer32", "", m }, { cls + "\\InprocServer32", "ThreadingModel", "apartment" },
+                        { cls + "\\TypeLib", "", kAppId }, { tlb, "", "QVTovanix 1.0 Type Library" },
+                        { tlb + "\\0\\linux", "", m }, { tlb + "\\FLAGS", "", "0" },
+                        { tlb + "\\HELPDIR", "", std::filesystem::path(m).parent_path().string() } },
+            { cls + "\\Programmable" });
     }
 
     static void SetString(HKEY root, const std::string& key, const char* name, const std::string& value)
@@ -93,73 +69,42 @@ protected:
     }
 };
 
-TEST_F(Registration, WritesExactlyTheClassProgIdsAppIdTypeLibAndExtensionKey)
+TEST_F(Registration, WritesExactlyTheClassProgIdsAppIdTypeLibAndExtensionKeyAndReplacesThemWhole)
 {
     ASSERT_EQ(registerServer(), S_OK);
     EXPECT_EQ(Dump(HKEY_LOCAL_MACHINE), Expected());
     // Registration is machine-wide: the user's hive gets nothing.
     EXPECT_TRUE(Dump(HKEY_CURRENT_USER).empty());
-}
 
-TEST_F(Registration, SecondRegistrationReplacesExtensionAndClassKeysWhole)
-{
-    ASSERT_EQ(registerServer(), S_OK);
-    const std::string ext = std::string("Software\\Microsoft\\Internet Explorer\\Extensions\\") + kClsid;
+    // A second registration leaves nothing of what was added or changed below its keys.
     const std::string cls = std::string("CLSID\\") + kClsid;
-    SetString(HKEY_LOCAL_MACHINE, ext, "Exec", "/bin/false");
-    SetString(HKEY_LOCAL_MACHINE, ext + "\\Stale", nullptr, "x");
+    SetString(HKEY_LOCAL_MACHINE, kExtensions + kClsid, "Exec", "/bin/false");
+    SetString(HKEY_LOCAL_MACHINE, kExtensions + kClsid + "\\Stale", nullptr, "x");
     SetString(HKEY_CLASSES_ROOT, cls + "\\LocalServer32", nullptr, "/bin/false");
     SetString(HKEY_CLASSES_ROOT, cls + "\\Programmable\\Old", nullptr, "x");
     SetString(HKEY_CLASSES_ROOT, cls + "\\InprocServer32", nullptr, "/stale/path.so");
-
     ASSERT_EQ(registerServer(), S_OK);
     EXPECT_EQ(Dump(HKEY_LOCAL_MACHINE), Expected());
 }
 
-TEST_F(Registration, UnregistrationRemovesItsKeysButKeepsAppIdAndClsid)
+TEST_F(Registration, UnregistrationRemovesItsKeysButKeepsSharedKeysOtherClassesAndOtherTypeLibVersions)
 {
-    // Another program's class shares HKCR\CLSID and the Extensions key.
+    // Another program's class shares HKCR\CLSID and the Extensions key; a
+    // later version of the type library shares its key.
     const std::string other = "{11111111-2222-3333-4444-555555555555}";
+    const std::string otherTlb = kClasses + "TypeLib\\" + kAppId + "\\2.0";
     SetString(HKEY_CLASSES_ROOT, "CLSID\\" + other, nullptr, "Other");
-    SetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer\\Extensions\\" + other, "ButtonText", "Other");
+    SetString(HKEY_LOCAL_MACHINE, kExtensions + other, "ButtonText", "Other");
+    SetString(HKEY_LOCAL_MACHINE, otherTlb, nullptr, "QVTovanix 2.0 Type Library");
 
+    EXPECT_EQ(unregisterServer(), S_OK) << "unregistering what was never registered";
     ASSERT_EQ(registerServer(), S_OK);
     ASSERT_EQ(unregisterServer(), S_OK);
-    std::vector<std::string> expected {
-        "KEY Software",
-        "KEY Software\\Classes",
-        "KEY Software\\Classes\\AppID",
-        "KEY Software\\Classes\\CLSID",
-        "KEY Software\\Classes\\CLSID\\" + other,
-        Str("Software\\Classes\\CLSID\\" + other, "", "Other"),
-        "KEY Software\\Classes\\TypeLib",
-        "KEY Software\\Microsoft",
-        "KEY Software\\Microsoft\\Internet Explorer",
-        "KEY Software\\Microsoft\\Internet Explorer\\Extensions",
-        "KEY Software\\Microsoft\\Internet Explorer\\Extensions\\" + other,
-        Str("Software\\Microsoft\\Internet Explorer\\Extensions\\" + other, "ButtonText", "Other"),
-    };
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(Dump(HKEY_LOCAL_MACHINE), expected);
-}
-
-TEST_F(Registration, UnregisteringWhatWasNeverRegisteredSucceeds)
-{
-    EXPECT_EQ(unregisterServer(), S_OK);
-    ASSERT_EQ(registerServer(), S_OK);
-    ASSERT_EQ(unregisterServer(), S_OK);
-    EXPECT_EQ(unregisterServer(), S_OK);
-}
-
-TEST_F(Registration, TypeLibKeyStaysWhileAnotherVersionIsRegistered)
-{
-    const std::string tlb = std::string("TypeLib\\") + kAppId;
-    SetString(HKEY_CLASSES_ROOT, tlb + "\\2.0", nullptr, "QVTovanix 2.0 Type Library");
-    ASSERT_EQ(registerServer(), S_OK);
-    ASSERT_EQ(unregisterServer(), S_OK);
-    RegKey k;
-    EXPECT_EQ(k.Open(HKEY_CLASSES_ROOT, (tlb + "\\2.0").c_str(), KEY_READ), ERROR_SUCCESS);
-    EXPECT_EQ(k.Open(HKEY_CLASSES_ROOT, (tlb + "\\1.0").c_str(), KEY_READ), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Dump(HKEY_LOCAL_MACHINE),
+        Hive({ { kClasses + "CLSID\\" + other, "", "Other" }, { kExtensions + other, "ButtonText", "Other" },
+                 { otherTlb, "", "QVTovanix 2.0 Type Library" } },
+            { kClasses + "AppID" }));
+    EXPECT_EQ(unregisterServer(), S_OK) << "unregistering twice";
 }
 
 TEST_F(Registration, UnwritableMachineHiveFailsWithoutClaimingSuccess)
