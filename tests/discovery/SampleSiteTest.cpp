@@ -42,46 +42,23 @@ void CollectSrc(const xml::Element& element, std::vector<xml::Element>& out)
     }
 }
 
-class SampleSiteDiscovery : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        s_servers = std::make_unique<testsupport::SampleSiteServers>();
-        html::LoadResult loaded = html::StaticPageLoader::Load(s_servers->Url("/index.html"));
-        ASSERT_TRUE(loaded.ok()) << loaded.error();
-        s_page = loaded.take();
-        ResourceDocumentResult result = BuildResourceDocument(*s_page);
-        ASSERT_TRUE(result.ok()) << result.error;
-        s_text = result.text;
-        s_filtered = FilterFrameSources(s_text);
-    }
-    static void TearDownTestSuite()
-    {
-        s_page.reset();
-        s_servers.reset();
-    }
-    void SetUp() override { ASSERT_TRUE(s_page) << "the sample site did not load"; }
-
-    static std::string Url(const std::string& path) { return s_servers->Url(path); }
-
-    static std::unique_ptr<testsupport::SampleSiteServers> s_servers;
-    static std::unique_ptr<html::Document> s_page;
-    static std::string s_text;
-    static std::string s_filtered;
-};
-
-std::unique_ptr<testsupport::SampleSiteServers> SampleSiteDiscovery::s_servers;
-std::unique_ptr<html::Document> SampleSiteDiscovery::s_page;
-std::string SampleSiteDiscovery::s_text;
-std::string SampleSiteDiscovery::s_filtered;
-
 } // namespace
 
-TEST_F(SampleSiteDiscovery, FramesNestInFrameOrderAfterTheFiveSectionsWithTheirContent)
+TEST(SampleSiteDiscovery, FramesNestInOrderAfterTheFiveSectionsAndTheFilterLeavesNoRelativeSrc)
 {
+    const testsupport::SampleSiteServers servers;
+    const auto Url = [&](const std::string& path) { return servers.Url(path); };
+    html::LoadResult loaded = html::StaticPageLoader::Load(Url("/index.html"));
+    ASSERT_TRUE(loaded.ok()) << loaded.error();
+    const std::unique_ptr<html::Document> page = loaded.take();
+    const ResourceDocumentResult result = BuildResourceDocument(*page);
+    ASSERT_TRUE(result.ok()) << result.error;
+    const std::string& text = result.text;
+    const std::string filtered = FilterFrameSources(text);
+
     xml::Document doc;
-    ASSERT_TRUE(doc.LoadXml(s_text)) << doc.LastError();
-    EXPECT_EQ(s_text.rfind("<?xml version='1.0'?><frame src=\"" + Url("/index.html") + "\">", 0), 0u);
+    ASSERT_TRUE(doc.LoadXml(text)) << doc.LastError();
+    EXPECT_EQ(text.rfind("<?xml version='1.0'?><frame src=\"" + Url("/index.html") + "\">", 0), 0u);
     auto top = *doc.DocumentElement();
     EXPECT_EQ(Names(top), (std::vector<std::string>{"HTMLDOM", "images", "scripts", "css", "objects", "frame", "frame"}));
     auto frames = ChildrenNamed(top, "frame");
@@ -95,7 +72,7 @@ TEST_F(SampleSiteDiscovery, FramesNestInFrameOrderAfterTheFiveSectionsWithTheirC
     ASSERT_EQ(inMain.size(), 1u);
     EXPECT_EQ(inMain[0].GetAttribute("src"), "iframe.html");
     EXPECT_EQ(inMain[0].GetAttribute("iframe"), "");
-    EXPECT_EQ(s_text.find("other/page.html\" iframe"), std::string::npos);
+    EXPECT_EQ(text.find("other/page.html\" iframe"), std::string::npos);
 
     auto inNested = ChildrenNamed(frames[1], "frame");
     ASSERT_EQ(inNested.size(), 2u);
@@ -115,18 +92,16 @@ TEST_F(SampleSiteDiscovery, FramesNestInFrameOrderAfterTheFiveSectionsWithTheirC
     EXPECT_TRUE(found);
     // Attribute names XML rejects are kept as fail_attr.
     for (const char* name : {"1col", "[bind]", "@click"})
-        EXPECT_NE(s_text.find(std::string("<fail_attr name=\"") + name + "\""), std::string::npos) << name;
-}
+        EXPECT_NE(text.find(std::string("<fail_attr name=\"") + name + "\""), std::string::npos) << name;
 
-TEST_F(SampleSiteDiscovery, FilterLeavesNoRelativeSrcInsideFrames)
-{
-    xml::Document doc;
-    ASSERT_TRUE(doc.LoadXml(s_filtered)) << doc.LastError();
-    auto top = *doc.DocumentElement();
-    EXPECT_EQ(top.GetAttribute("src"), Url("/index.html"));
-    EXPECT_FALSE(top.GetAttribute("relsrc"));
+    // After the filter no src inside a frame is relative.
+    xml::Document filteredDoc;
+    ASSERT_TRUE(filteredDoc.LoadXml(filtered)) << filteredDoc.LastError();
+    const xml::Element root = *filteredDoc.DocumentElement();
+    EXPECT_EQ(root.GetAttribute("src"), Url("/index.html"));
+    EXPECT_FALSE(root.GetAttribute("relsrc"));
     std::vector<xml::Element> withSrc;
-    CollectSrc(top, withSrc);
+    CollectSrc(root, withSrc);
     ASSERT_GT(withSrc.size(), 20u);
     for (const xml::Element& e : withSrc) {
         const std::string src = *e.GetAttribute("src");
@@ -134,12 +109,12 @@ TEST_F(SampleSiteDiscovery, FilterLeavesNoRelativeSrcInsideFrames)
             continue;
         EXPECT_TRUE(src.rfind("http://127.0.0.1:", 0) == 0) << e.Xml();
         // Same origin means same host and scheme here: both forms present.
-        if (src.rfind(s_servers->site.BaseUrl(), 0) == 0 || src.rfind(s_servers->other.BaseUrl(), 0) == 0) {
+        if (src.rfind(servers.site.BaseUrl(), 0) == 0 || src.rfind(servers.other.BaseUrl(), 0) == 0) {
             EXPECT_TRUE(e.GetAttribute("relsrc") || e.GetAttribute("relrootsrc")) << e.Xml();
         }
     }
     // The nested frame written with a non-ASCII name: resolved and decoded.
-    EXPECT_NE(s_filtered.find("<frame relsrc=\"\xC3\xBC" "ber.html\" src=\"" + Url("/frames/\xC3\xBC" "ber.html") + "\">"),
+    EXPECT_NE(filtered.find("<frame relsrc=\"\xC3\xBC" "ber.html\" src=\"" + Url("/frames/\xC3\xBC" "ber.html") + "\">"),
               std::string::npos);
-    EXPECT_NE(s_filtered.find("<frame relsrc=\"main.html\" src=\"" + Url("/main.html") + "\">"), std::string::npos);
+    EXPECT_NE(filtered.find("<frame relsrc=\"main.html\" src=\"" + Url("/main.html") + "\">"), std::string::npos);
 }

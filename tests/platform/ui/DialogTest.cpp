@@ -59,8 +59,11 @@ protected:
 TEST_F(DialogTest, PostedCloseRunsAfterThePosterReturnedAndBecomesCancel)
 {
     TestDialog d;
+    d.SetSize(100, 100);
+    EXPECT_EQ(d.Width(), 0) << "no window, no size";
     Dialog::State stateAfterPost = Dialog::State::NotShown;
     view->OnDialog("test", [&](Dialog& dlg) {
+        dlg.SetSize(800, 600);
         dlg.PostClose();
         stateAfterPost = dlg.state();
     });
@@ -69,6 +72,7 @@ TEST_F(DialogTest, PostedCloseRunsAfterThePosterReturnedAndBecomesCancel)
     EXPECT_EQ(d.events, (std::vector<std::string> { "init", "close", "command 2", "destroy" }));
     EXPECT_EQ(d.state(), Dialog::State::NotShown);
     EXPECT_FALSE(d.HasWindow());
+    EXPECT_EQ(view->Resizes(), std::vector<std::string> { "test 800x600" });
 }
 
 TEST_F(DialogTest, WithoutScriptOrViewTheDialogClosesAsEscapeWould)
@@ -163,29 +167,4 @@ TEST_F(DialogTest, CloseFromAnotherThreadEndsTheDialog)
     view->OnDialog("test", [&](Dialog& dlg) { closer = std::thread([&dlg] { dlg.PostClose(); }); });
     EXPECT_EQ(d.DoModal(), 2);
     closer.join();
-}
-
-TEST_F(DialogTest, SizeChangesReachTheViewOnlyWhileShown)
-{
-    TestDialog d;
-    d.SetSize(100, 100);
-    EXPECT_EQ(d.Width(), 0) << "no window, no size";
-    view->OnDialog("test", [](Dialog& dlg) {
-        dlg.SetSize(800, 600);
-        dlg.PostClose();
-    });
-    d.DoModal();
-    EXPECT_EQ(view->Resizes(), std::vector<std::string> { "test 800x600" });
-}
-
-TEST_F(DialogTest, ScriptedViewRecordsMessageBoxesAndAnswers)
-{
-    view->SetMessageBoxAnswer(ui::IDYES);
-    EXPECT_EQ(ui::MessageBox("text", "caption", ui::MB_YESNO | ui::MB_ICONQUESTION), ui::IDYES);
-    auto boxes = view->MessageBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "text");
-    EXPECT_EQ(boxes[0].caption, "caption");
-    EXPECT_EQ(boxes[0].type, ui::MB_YESNO | ui::MB_ICONQUESTION);
-    EXPECT_FALSE(boxes[0].dialogActive);
 }

@@ -255,44 +255,32 @@ TEST(MessageLoopTimers, DelayedMessagesRunInDueOrderAndCanBeCancelled)
 
 // Progress displays depend on timers armed from other threads running on
 // time, also inside a modal dialog's nested loop.
-TEST(MessageLoopTimers, DelayedMessageFromAnotherThreadWakesAnIdleNestedLoop)
+TEST(MessageLoopTimers, DelayedMessageFromAnotherThreadWakesASleepingNestedLoop)
 {
-    // The nested loop sleeps with no timer of its own (an unbounded wait);
-    // the armed timer must shorten that wait, not wait for its timeout.
     auto loop = MessageLoop::CurrentRef();
-    std::atomic<bool> ran { false };
-    std::atomic<bool> innerDone { false };
-    std::thread arming;
-    loop->Post([&] {
-        arming = std::thread([&] {
-            std::this_thread::sleep_for(20ms);
-            loop->PostDelayed([&] { ran = true; }, 10ms);
+    for (const bool localTimer : { false, true }) {
+        // Asleep with no timer (an unbounded wait) or until its own timer
+        // due in 10 s: the armed timer must shorten either wait.
+        SCOPED_TRACE(localTimer ? "local timer due later" : "no local timer");
+        const MessageLoop::TimerId far = localTimer ? loop->PostDelayed([] { }, 10s) : 0;
+        std::atomic<bool> ran { false };
+        std::atomic<bool> innerDone { false };
+        std::thread arming;
+        loop->Post([&] {
+            arming = std::thread([&] {
+                std::this_thread::sleep_for(20ms);
+                loop->PostDelayed([&] { ran = true; }, 10ms);
+            });
+            loop->RunUntil([&] { return ran.load(); }, 8s);
+            innerDone = true;
         });
-        loop->RunUntil([&] { return ran.load(); }, 5s);
-        innerDone = true;
-    });
-    const auto start = Clock::now();
-    EXPECT_TRUE(loop->RunUntil([&] { return innerDone.load(); }, 10s));
-    arming.join();
-    EXPECT_TRUE(ran.load());
-    EXPECT_LT(Clock::now() - start, 4s) << "the delayed message waited for the nested loop's timeout";
-}
-
-TEST(MessageLoopTimers, DelayedMessageFromAnotherThreadOvertakesALaterLocalTimer)
-{
-    // The loop sleeps until its own timer, due in 10 s.
-    auto loop = MessageLoop::CurrentRef();
-    const auto far = loop->PostDelayed([] { }, 10s);
-    std::atomic<bool> ran { false };
-    std::thread arming([&] {
-        std::this_thread::sleep_for(20ms);
-        loop->PostDelayed([&] { ran = true; }, 10ms);
-    });
-    const auto start = Clock::now();
-    EXPECT_TRUE(loop->RunUntil([&] { return ran.load(); }, 8s));
-    EXPECT_LT(Clock::now() - start, 5s);
-    arming.join();
-    loop->CancelDelayed(far);
+        const auto start = Clock::now();
+        EXPECT_TRUE(loop->RunUntil([&] { return innerDone.load(); }, 10s));
+        arming.join();
+        EXPECT_TRUE(ran.load());
+        EXPECT_LT(Clock::now() - start, 4s) << "the delayed message waited for another timeout";
+        loop->CancelDelayed(far);
+    }
 }
 
 TEST(MessageLoopTimers, DueTimersRunAmidAnEndlessStreamOfPostsWithoutReorderingThem)
