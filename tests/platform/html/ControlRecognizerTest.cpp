@@ -19,37 +19,30 @@ ControlMarkup Embed(std::vector<std::pair<std::string, std::string>> attrs)
     return ControlMarkup { "EMBED", std::move(attrs), {} };
 }
 
-TEST(ControlRecognizer, ClassIdsInEveryWrittenForm)
+TEST(ControlRecognizer, ClassIdsInEveryFormWinOverTypesAndExtensions)
 {
-    EXPECT_EQ(RecognizeControl(Object({ { "classid", "clsid:D27CDB6E-AE6D-11cf-96B8-444553540000" } })), ControlKind::Flash);
-    EXPECT_EQ(RecognizeControl(Object({ { "classid", " CLSID:{02BF25D5-8C17-4B23-BC80-D3488ABDDC6B} " } })), ControlKind::QuickTime);
-    EXPECT_EQ(RecognizeControl(Object({ { "classid", "clsid:cfcdaa03-8be4-11cf-b84b-0020afbbccfa" } })), ControlKind::RealPlayer);
-    EXPECT_EQ(RecognizeControl(Object({ { "classid", "clsid:22D6F312-B0F6-11D0-94AB-0080C74C7E95" } })), ControlKind::MediaPlayer);
-    EXPECT_EQ(RecognizeControl(Object({ { "classid", "clsid:6BF52A52-394A-11d3-B153-00C04F79FAA6" } })), ControlKind::MediaPlayer);
-}
-
-TEST(ControlRecognizer, AForeignClassIdWinsOverTypeAndExtension)
-{
-    // The browser instantiates the named class; it is not a Flash player
-    // whatever the markup says it plays.
-    EXPECT_EQ(RecognizeControl(Object({ { "classid", "clsid:8AD9C840-044E-11D1-B3E9-00805F499D93" },
-                                        { "type", "application/x-shockwave-flash" },
-                                        { "data", "m.swf" } })),
-              ControlKind::Unknown);
-}
-
-TEST(ControlRecognizer, TypesWithParametersAndExtensionsWithQueries)
-{
-    EXPECT_EQ(RecognizeControl(Embed({ { "type", "Video/QuickTime; codecs=x" } })), ControlKind::QuickTime);
-    EXPECT_EQ(RecognizeControl(Embed({ { "type", "audio/x-pn-realaudio-plugin" } })), ControlKind::RealPlayer);
-    EXPECT_EQ(RecognizeControl(Embed({ { "type", "video/x-ms-wmv" } })), ControlKind::MediaPlayer);
-    EXPECT_EQ(RecognizeControl(Embed({ { "src", "clips/a.MOV?x=1#t" } })), ControlKind::QuickTime);
-    EXPECT_EQ(RecognizeControl(Embed({ { "src", "live.ram" } })), ControlKind::RealPlayer);
-    EXPECT_EQ(RecognizeControl(Embed({ { "src", "list.asx" } })), ControlKind::MediaPlayer);
-    EXPECT_EQ(RecognizeControl(Object({ { "data", "intro.swf" } })), ControlKind::Flash);
-    EXPECT_EQ(RecognizeControl(Object({}, { { "movie", "intro.swf" } })), ControlKind::Flash);
-    EXPECT_EQ(RecognizeControl(Embed({ { "src", "swf.html" } })), ControlKind::Unknown);
-    EXPECT_EQ(RecognizeControl(Embed({ { "src", "dir.swf/page" } })), ControlKind::Unknown);
+    const std::pair<ControlMarkup, ControlKind> cases[] = {
+        { Object({ { "classid", "clsid:D27CDB6E-AE6D-11cf-96B8-444553540000" } }), ControlKind::Flash },
+        { Object({ { "classid", " CLSID:{02BF25D5-8C17-4B23-BC80-D3488ABDDC6B} " } }), ControlKind::QuickTime },
+        { Object({ { "classid", "clsid:cfcdaa03-8be4-11cf-b84b-0020afbbccfa" } }), ControlKind::RealPlayer },
+        { Object({ { "classid", "clsid:22D6F312-B0F6-11D0-94AB-0080C74C7E95" } }), ControlKind::MediaPlayer },
+        { Object({ { "classid", "clsid:6BF52A52-394A-11d3-B153-00C04F79FAA6" } }), ControlKind::MediaPlayer },
+        // The browser instantiates the named class, whatever the markup says it plays.
+        { Object({ { "classid", "clsid:8AD9C840-044E-11D1-B3E9-00805F499D93" }, { "type", "application/x-shockwave-flash" },
+                   { "data", "m.swf" } }), ControlKind::Unknown },
+        { Embed({ { "type", "Video/QuickTime; codecs=x" } }), ControlKind::QuickTime },
+        { Embed({ { "type", "audio/x-pn-realaudio-plugin" } }), ControlKind::RealPlayer },
+        { Embed({ { "type", "video/x-ms-wmv" } }), ControlKind::MediaPlayer },
+        { Embed({ { "src", "clips/a.MOV?x=1#t" } }), ControlKind::QuickTime },
+        { Embed({ { "src", "live.ram" } }), ControlKind::RealPlayer },
+        { Embed({ { "src", "list.asx" } }), ControlKind::MediaPlayer },
+        { Object({ { "data", "intro.swf" } }), ControlKind::Flash },
+        { Object({}, { { "movie", "intro.swf" } }), ControlKind::Flash },
+        { Embed({ { "src", "swf.html" } }), ControlKind::Unknown },
+        { Embed({ { "src", "dir.swf/page" } }), ControlKind::Unknown },
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(RecognizeControl(cases[i].first), cases[i].second) << "case " << i;
 }
 
 TEST(ControlRecognizer, EachKindReadsItsOwnSourceInItsOwnOrder)

@@ -2,6 +2,7 @@
 // addresses and its bounds, without any network.
 #include "platform/html/HtmlParser.h"
 #include "platform/html/NestingLimiter.h"
+#include "tests/platform/html/DocumentWalk.h"
 
 #include <gtest/gtest.h>
 
@@ -34,20 +35,6 @@ std::vector<std::string> ChildNames(const Node& n)
 const Node& Body(const Document& doc)
 {
     return *doc.documentElement->childNodes.back();
-}
-
-std::size_t TreeDepth(const Node& root)
-{
-    std::size_t depth = 0;
-    std::vector<std::pair<const Node*, std::size_t>> stack { { &root, 1 } };
-    while (!stack.empty()) {
-        auto [n, d] = stack.back();
-        stack.pop_back();
-        depth = std::max(depth, d);
-        for (const auto& c : n->childNodes)
-            stack.push_back({ c.get(), d + 1 });
-    }
-    return depth;
 }
 
 TEST(HtmlParserTree, NodeNamesAreUpperCaseTagsAndHashNames)
@@ -199,7 +186,7 @@ TEST(HtmlParserBounds, DeepNestingIsFlattenedAndTheTreeCut)
     ParseLimits limits;
     limits.maxElementDepth = 64;
     ParsedPage p = MustParse(page, limits);
-    EXPECT_LE(TreeDepth(*p.document->documentElement), 64u + 1); // + a text or element leaf at the cut
+    EXPECT_LE(htmltest::TreeDepth(*p.document->documentElement, false), 64u + 1); // + a text or element leaf at the cut
     ASSERT_EQ(p.document->images->size(), 1u); // collections still see everything
     ASSERT_FALSE(p.document->notes.empty());
     EXPECT_NE(p.document->notes[0].find("flattened"), std::string::npos);
@@ -236,33 +223,33 @@ TEST(HtmlParserBounds, DimensionsFollowTheHtmlIntegerRules)
         EXPECT_FALSE(HtmlParser::ParseDimension(text)) << text;
 }
 
-TEST(NestingLimiter, OrdinaryPagesPassUnchanged)
+TEST(NestingLimiter, TagsBeyondTheLimitAreDroppedWithTheirEndTagsOrdinaryPagesPassUnchanged)
 {
-    std::string page = "<ul>";
+    std::string ordinary = "<ul>";
     for (int i = 0; i < 3000; ++i)
-        page += "<li><p>item <b>bold</b> <br> <img src=x>"; // unclosed li/p never build depth
-    page += "</ul><script>for (;;) { document.write('<div><div><div>') }</script><!-- <div><div> -->";
-    NestingLimitResult r = LimitNesting(page, 16);
-    EXPECT_EQ(r.droppedTags, 0u);
-    EXPECT_EQ(r.text, page);
-}
-
-TEST(NestingLimiter, AbruptCommentsDoNotHideTagsFromTheCount)
-{
-    // "<!-->" is a whole comment: the tags after it count, however the
-    // text closes a comment later on.
-    for (std::string open : { "<!-->", "<!--->", "<!-- x --!>" }) {
-        std::string page = open + "<div><div><div><div>-->";
-        NestingLimitResult r = LimitNesting(page, 2);
-        EXPECT_EQ(r.droppedTags, 2u) << open;
+        ordinary += "<li><p>item <b>bold</b> <br> <img src=x>"; // unclosed li/p never build depth
+    ordinary += "</ul><script>for (;;) { document.write('<div><div><div>') }</script><!-- <div><div> -->";
+    struct Case {
+        std::string page;
+        std::size_t limit, dropped;
+        std::string expected; // "" where the text does not matter
+    } cases[] = {
+        { ordinary, 16, 0, ordinary },
+        { "<div><section><span a='>'>x</span></section></div>", 2, 2, "<div><section>x</section></div>" },
+        // "<!-->" is a whole comment: the tags after it count, however the
+        // text closes a comment later on.
+        { "<!--><div><div><div><div>-->", 2, 2, "" },
+        { "<!---><div><div><div><div>-->", 2, 2, "" },
+        { "<!-- x --!><div><div><div><div>-->", 2, 2, "" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.page.substr(0, 40));
+        NestingLimitResult r = LimitNesting(c.page, c.limit);
+        EXPECT_EQ(r.droppedTags, c.dropped);
+        if (!c.expected.empty()) {
+            EXPECT_EQ(r.text, c.expected);
+        }
     }
-}
-
-TEST(NestingLimiter, TagsBeyondTheLimitAreDroppedWithTheirEndTags)
-{
-    NestingLimitResult r = LimitNesting("<div><section><span a='>'>x</span></section></div>", 2);
-    EXPECT_EQ(r.droppedTags, 2u);
-    EXPECT_EQ(r.text, "<div><section>x</section></div>");
 }
 
 } // namespace
