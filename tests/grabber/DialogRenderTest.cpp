@@ -1,11 +1,7 @@
 // The grab dialog as a browser builds it: the module's shell page with
-// GetData(1) and GetData(0) of a real grab, run by headless Chromium with a
-// recording stand-in for window.external. Checks that the dialog script
-// starts, that a hostile page runs no script of its own, that Save hands the
-// chosen addresses over and marks the outcome, and that texts come from the
-// language file. Screenshots go to <build>/artifacts/dialog/ for people.
-//
-// Skipped when no Chromium is installed.
+// GetData(1) and GetData(0) of a real grab, run by headless Chromium (skipped
+// when none is installed) with a recording stand-in for window.external.
+// Screenshots go to <build>/artifacts/dialog/ for people.
 #include "tests/grabber/GrabberFixture.h"
 
 #include "grabber/ModuleResources.h"
@@ -205,6 +201,13 @@ protected:
 
 } // namespace
 
+// Every one of `parts` occurs in `text`.
+static void ExpectContains(const std::string& text, std::initializer_list<std::string> parts)
+{
+    for (const auto& part : parts)
+        EXPECT_NE(text.find(part), std::string::npos) << "missing: " << part << "\nin:\n" << text;
+}
+
 TEST_F(DialogRender, SaveHandsOverTheChosenAddressesAndMarksTheOutcome)
 {
     const std::string dom = Render("gallery-saved", Gallery(),
@@ -214,27 +217,20 @@ TEST_F(DialogRender, SaveHandsOverTheChosenAddressesAndMarksTheOutcome)
         "setTimeout(function () { record('marked ' + document.querySelectorAll('.qx-saved').length + ' '"
         " + document.querySelectorAll('.qx-failed').length); }, 1500);");
     const std::string calls = Calls(dom);
-    EXPECT_NE(calls.find("\nset RootFolder " + (dir / "docs" / "Grabbed Files").string() + "\n"), std::string::npos) << calls;
-    EXPECT_NE(calls.find("\nSave http://site.test/gallery/img/fail-me.png pictures\n"), std::string::npos);
-    EXPECT_NE(calls.find("\nSave http://site.test/gallery/js/app.js scripts\n"), std::string::npos);
-    EXPECT_NE(calls.find("\nSave http://site.test/gallery/media/intro.swf flash\n"), std::string::npos);
-    EXPECT_NE(calls.find("\nStartDownloading\n"), std::string::npos);
-    EXPECT_NE(calls.find("\nmarked 6 1\n"), std::string::npos) << calls;
-    EXPECT_NE(dom.find("6 saved, 1 not saved."), std::string::npos);
-    // StartDownloading comes after every Save.
-    EXPECT_LT(calls.rfind("\nSave "), calls.find("\nStartDownloading\n"));
+    ExpectContains(calls, { "\nset RootFolder " + (dir / "docs" / "Grabbed Files").string() + "\n",
+        "\nSave http://site.test/gallery/img/fail-me.png pictures\n", "\nSave http://site.test/gallery/js/app.js scripts\n",
+        "\nSave http://site.test/gallery/media/intro.swf flash\n", "\nStartDownloading\n", "\nmarked 6 1\n" });
+    ExpectContains(dom, { "6 saved, 1 not saved." });
+    EXPECT_LT(calls.rfind("\nSave "), calls.find("\nStartDownloading\n")) << "StartDownloading comes after every Save";
 }
 
 TEST_F(DialogRender, TurningAKindOffLeavesItOutOfTheSave)
 {
-    const std::string dom = Render("gallery-no-pictures", Gallery(),
-        "var box = document.querySelector('.qx-option[data-option=GrabImage]');"
-        "box.click();"
-        "document.querySelector('[data-action=save]').click();");
-    const std::string calls = Calls(dom);
-    EXPECT_NE(calls.find("\nset GrabImage false\n"), std::string::npos);
+    const std::string calls = Calls(Render("gallery-no-pictures", Gallery(),
+        "document.querySelector('.qx-option[data-option=GrabImage]').click();"
+        "document.querySelector('[data-action=save]').click();"));
+    ExpectContains(calls, { "\nset GrabImage false\n", "\nSave http://site.test/gallery/js/app.js scripts\n" });
     EXPECT_EQ(calls.find(" pictures\n"), std::string::npos);
-    EXPECT_NE(calls.find("\nSave http://site.test/gallery/js/app.js scripts\n"), std::string::npos);
 }
 
 TEST_F(DialogRender, DialogScriptStartsAndTakesItsTextsFromTheLanguageFile)
@@ -242,27 +238,21 @@ TEST_F(DialogRender, DialogScriptStartsAndTakesItsTextsFromTheLanguageFile)
     const std::string dom = Render("gallery-german", Gallery(), "document.querySelector('[data-action=language]').click();",
         "<?xml version=\"1.0\"?><lang><text id=\"save\">Speichern</text><text id=\"pictures\">Bilder</text>"
         "<text id=\"summary\">{0} von {1} gew\xC3\xA4hlt</text><text id=\"exit\">&lt;b&gt;Ende</text></lang>");
-    // The dialog script started, sized the window and showed the first kind
-    // with resources.
-    EXPECT_NE(dom.find("data-ready=\"1\""), std::string::npos) << "BodyOnLoad did not finish";
-    EXPECT_NE(Calls(dom).find("\nSetDlgSize "), std::string::npos);
-    EXPECT_NE(Calls(dom).find("\ndone\n"), std::string::npos) << "the scenario did not run";
-    EXPECT_NE(dom.find("data-kind=\"pictures\" aria-selected=\"true\""), std::string::npos);
-    EXPECT_NE(dom.find(">Speichern<"), std::string::npos);
-    EXPECT_NE(dom.find(">Bilder<"), std::string::npos);
-    EXPECT_NE(dom.find("7 von 7 gew\xC3\xA4hlt"), std::string::npos);
-    // A text is text, also when it looks like markup.
-    EXPECT_NE(dom.find("&lt;b&gt;Ende"), std::string::npos);
-    // Texts without a translation keep their English form.
-    EXPECT_NE(dom.find(">Scripts<"), std::string::npos);
+    const std::string calls = Calls(dom);
+    // The dialog script started (BodyOnLoad finished), sized the window, ran
+    // the scenario and showed the first kind with resources. Translated texts
+    // replace the English ones; a text is text, also when it looks like
+    // markup; texts without a translation keep their English form.
+    ExpectContains(calls, { "\nSetDlgSize ", "\ndone\n" });
+    ExpectContains(dom, { "data-ready=\"1\"", "data-kind=\"pictures\" aria-selected=\"true\"", ">Speichern<", ">Bilder<",
+        "7 von 7 gew\xC3\xA4hlt", "&lt;b&gt;Ende", ">Scripts<" });
     // Language in the menu writes every text, translated or not, for the
     // user to translate.
-    const std::string calls = Calls(dom);
     const auto set = calls.find("\nSetData 0 ");
     ASSERT_NE(set, std::string::npos) << calls;
     EXPECT_GT(std::stoi(calls.substr(set + 11)), 2000);
-    EXPECT_NE(calls.find("\nlang true true true\n"), std::string::npos) << calls;
-    EXPECT_NE(dom.find("The texts were written to lang.xml in /home/u/.local/share/Danwell/Tovanix"), std::string::npos);
+    ExpectContains(calls, { "\nlang true true true\n" });
+    ExpectContains(dom, { "The texts were written to lang.xml in /home/u/.local/share/Danwell/Tovanix" });
 }
 
 TEST_F(DialogRender, HostilePageRunsNoScriptInTheDialog)
@@ -295,8 +285,8 @@ TEST_F(DialogRender, HostilePageRunsNoScriptInTheDialog)
         // Everything a user might click, clicked.
         "document.querySelectorAll('.qx-tab').forEach(function (t) { t.click(); });"
         "document.querySelector('[data-action=save]').click();");
-    EXPECT_NE(dom.find("data-ready=\"1\""), std::string::npos);
     EXPECT_EQ(dom.find("<title>INJECTED</title>"), std::string::npos);
     // The harmless-looking address with a quote was saved as one address.
-    EXPECT_NE(Calls(dom).find("\nSave http://evil.test/a.gif\" onerror=\"alert(5) pictures\n"), std::string::npos) << Calls(dom);
+    ExpectContains(dom, { "data-ready=\"1\"" });
+    ExpectContains(Calls(dom), { "\nSave http://evil.test/a.gif\" onerror=\"alert(5) pictures\n" });
 }

@@ -25,7 +25,7 @@ public:
 };
 
 // A browser site offering its browser as SID_SWebBrowserApp.
-class FakeSite : public TestObject<IServiceProvider> {
+class FakeSite : public ComObject<IServiceProvider> {
 public:
     ComPtr<FakeBrowser> browser = Make<FakeBrowser>();
     HRESULT QueryService(REFGUID service, REFIID riid, void** ppv) override

@@ -6,6 +6,7 @@
 #include "grabber/ModuleLock.h"
 #include "grabber/Tovanix.h"
 #include "grabber/TovanixSettings.h"
+#include "platform/com/ComObject.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/Variant.h"
 #include "platform/registry/Registry.h"
@@ -48,11 +49,7 @@ protected:
         Store(root, name, type, bytes);
     }
 
-    struct StoredValue {
-        std::string name;
-        DWORD type;
-        std::vector<std::uint8_t> data;
-    };
+    using StoredValue = std::tuple<std::string, DWORD, std::vector<std::uint8_t>>; // name, type, data
     // Every value of the current user's settings key, in stored order.
     static std::vector<StoredValue> Values()
     {
@@ -60,7 +57,7 @@ protected:
         RegKey key;
         StoredValue v;
         if (key.Open(HKEY_CURRENT_USER, KeyPath().c_str(), KEY_READ) == ERROR_SUCCESS)
-            for (DWORD i = 0; RegEnumValue(key.get(), i, v.name, &v.type, &v.data) == ERROR_SUCCESS; ++i)
+            for (DWORD i = 0; RegEnumValue(key.get(), i, std::get<0>(v), &std::get<1>(v), &std::get<2>(v)) == ERROR_SUCCESS; ++i)
                 out.push_back(v);
         return out;
     }
@@ -68,41 +65,10 @@ protected:
 
 namespace grabbertest {
 
-// Counted object implementing one interface for tests; a dispatch that
-// answers nothing stands for script objects that are no document.
+// A dispatch that answers nothing: script objects that are no document.
 template <class Interface>
-class TestObject : public Interface {
+class DispatchStub : public DispatchObject<Interface> {
 public:
-    HRESULT QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != InterfaceId<Interface>::value)
-            return E_NOINTERFACE;
-        *ppv = static_cast<Interface*>(this);
-        this->AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override
-    {
-        ULONG n = --refs;
-        if (n == 0)
-            delete this;
-        return n;
-    }
-    ULONG refs = 1;
-
-protected:
-    virtual ~TestObject() = default;
-};
-
-template <class Interface>
-class DispatchStub : public TestObject<Interface> {
-public:
-    HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT GetIDsOfNames(REFIID, OLECHAR**, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
 };

@@ -121,9 +121,9 @@ TEST_F(TovanixObject, SettingsAreSavedWhenTakenOffTheSiteAndAgainOnDestruction)
 {
     auto object = NewObject();
     auto grabCss = [&]() -> std::vector<std::uint8_t> {
-        for (auto& v : Values())
-            if (v.name == "GrabCSS")
-                return v.data;
+        for (auto& [name, type, data] : Values())
+            if (name == "GrabCSS")
+                return data;
         return {};
     };
     EXPECT_TRUE(Values().empty()) << "creation only reads";

@@ -69,16 +69,13 @@ TEST_F(TovanixSettingsStore, SaveWritesElevenValuesInOrderAndFormThatComeBack)
     first.RootFolder = (dir / "elsewhere").string();
     first.Save();
 
-    std::vector<std::tuple<std::string, DWORD, Bytes>> expected;
+    std::vector<StoredValue> expected;
     for (const auto& [name, flag] : kFlags) {
         if (expected.size() == 4)
             expected.emplace_back("GrabPath", REG_SZ, Sz(first.RootFolder));
         expected.emplace_back(name, REG_BINARY, Bytes { first.*flag });
     }
-    std::vector<std::tuple<std::string, DWORD, Bytes>> stored;
-    for (const auto& v : Values())
-        stored.emplace_back(v.name, v.type, v.data);
-    EXPECT_EQ(stored, expected);
+    EXPECT_EQ(Values(), expected);
 
     const CTovanixSettings second = Loaded();
     for (const auto& [name, flag] : kFlags)
@@ -207,10 +204,7 @@ TEST_F(TovanixSettingsStore, LogSaveWritesFourValuesInOrderAndFormThatComeBack)
     s.PostGrabbingLog = false;
     s.MaxOverallLog = -2;
     ASSERT_TRUE(s.Save());
-    std::vector<std::tuple<std::string, DWORD, Bytes>> stored;
-    for (const auto& v : Values())
-        stored.emplace_back(v.name, v.type, v.data);
-    EXPECT_EQ(stored, (std::vector<std::tuple<std::string, DWORD, Bytes>> {
+    EXPECT_EQ(Values(), (std::vector<StoredValue> {
         { "OverallLog", REG_BINARY, { 1 } }, { "PostGrabbingLog", REG_BINARY, { 0 } },
         { "MaxOverallLog", REG_BINARY, { 0xFE, 0xFF, 0xFF, 0xFF } },
         { "OverallLogPath", REG_SZ, { 0 } }, // an empty path is a single terminating zero
