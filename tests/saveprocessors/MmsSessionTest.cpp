@@ -137,6 +137,7 @@ TEST(MmsSession, SegmentBoundariesAnywhereGiveTheSameExchange)
         const Bytes& play = x.transport.sent[5];
         EXPECT_EQ(mms::ReadLe32(play, 40), 1u);
         EXPECT_EQ(mms::ReadLe32(play, 44), 0x0001FFFFu);
+        EXPECT_EQ(Bytes(play.begin() + 48, play.end()), mms::StartPlayingPayload());
     }
 }
 
