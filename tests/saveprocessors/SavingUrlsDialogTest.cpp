@@ -32,99 +32,66 @@ protected:
     }
 };
 
-TEST_F(SavingUrlsDialogTest, CompletedRowsShowEveryColumnAndFileCopyOrEmptyResourceComplete)
+TEST_F(SavingUrlsDialogTest, EveryRowSaysWhatHappenedToItsUrlInUrlOrderAndRecordsItsResult)
 {
+    testsupport::ScopedEnv mmsPort("QUILLORY_MMS_TEST_PORT", "1"); // nothing listens there
     testsupport::TempDir source;
     testsupport::WriteFileBytes(source / "notes.txt", testsupport::GeneratedBytes(777, 8));
-    const std::string url = Url("/gen/5000/3/logo.gif");
+    const std::string port = std::to_string(server->port());
+    const std::string logo = Url("/gen/5000/3/logo.gif"), empty = Url("/empty/empty.txt");
     const std::string fileUrl = "file://" + (source / "notes.txt").string();
-    const std::string empty = Url("/empty/empty.txt");
-    dialog.m_urls = { url, fileUrl, empty };
+    // Same names are numbered in URL order: "127.0.0.1" sorts before
+    // "localhost", the upper-case host first of c.gif; case variants stay two rows.
+    const std::string first = Url("/gen/100/1/x.gif"), second = "http://localhost:" + port + "/gen/200/2/x.gif";
+    const std::string lower = "http://localhost:" + port + "/gen/300/4/c.gif";
+    const std::string upper = "http://LOCALHOST:" + port + "/gen/300/4/c.gif";
+    const std::string notFound = Url("/status/404/a.gif"), refused = "http://127.0.0.1:1/b.gif";
+    const std::string cut = Url("/cut/10000/2/4000/cut.gif"), chunkedCut = Url("/chunked-cut/10000/2/3000/d.gif");
+    // Only lower-case mms gets a stream job; other schemes say why.
+    const std::string rtsp = "rtsp://127.0.0.1/clip.rm", capitalMms = "MMS://127.0.0.1/clip.asf", mms = "mms://127.0.0.1/clip.asf";
+    dialog.m_urls = { logo, empty, fileUrl, second, first, lower, upper, notFound, refused, cut, chunkedCut, rtsp, capitalMms, mms };
     auto& view = ViewClosingWhenDone();
     EXPECT_EQ(dialog.DoModal(), ui::IDOK);
-    ASSERT_FALSE(view.DeadlinePassed());
+    ASSERT_FALSE(view.DeadlinePassed()) << "rows without a job must count as finished";
 
-    ASSERT_EQ(view.RowCount(), 3u);
-    const std::size_t row = RowOf(url);
+    ASSERT_EQ(view.RowCount(), 14u);
+    EXPECT_EQ(dialog.m_results, (std::map<std::string, std::int32_t> {
+                                    { logo, SaveResultComplete }, { empty, SaveResultComplete }, { fileUrl, SaveResultComplete },
+                                    { first, SaveResultComplete }, { second, SaveResultComplete }, { lower, SaveResultComplete },
+                                    { upper, SaveResultComplete }, { notFound, SaveResultNone }, { refused, SaveResultNone },
+                                    { cut, SaveResultPartial }, { chunkedCut, SaveResultPartial }, { rtsp, SaveResultNone },
+                                    { capitalMms, SaveResultNone }, { mms, SaveResultNone } }));
+    for (const std::string& url : dialog.m_urls) {
+        const std::size_t row = RowOf(url);
+        EXPECT_EQ(view.Cell(row, Dialog::ColumnUrl), url) << "rows are not in URL order";
+        if (dialog.m_results[url] != SaveResultComplete) {
+            EXPECT_FALSE(Contains(view.CellHistory(row, Dialog::ColumnStatus), "Completed")) << url;
+            EXPECT_EQ(view.Cell(row, Dialog::ColumnStatus).rfind("Error: ", 0), 0u) << url;
+        }
+    }
+    const std::size_t row = RowOf(logo);
     const std::string target = (root / "logo.gif").string();
     EXPECT_EQ(view.CellHistory(row, Dialog::ColumnFile), (std::vector<std::string> { "URL analyse...", target }));
-    EXPECT_EQ(view.Cell(row, Dialog::ColumnUrl), url);
     EXPECT_EQ(view.Cell(row, Dialog::ColumnProtocol), "http");
     EXPECT_EQ(view.Cell(row, Dialog::ColumnRatio), "5000 B");
     EXPECT_EQ(view.CellHistory(row, Dialog::ColumnStatus), (std::vector<std::string> { "Downloading", "Completed" }));
     EXPECT_EQ(view.Cell(RowOf(fileUrl), Dialog::ColumnRatio), "") << "a copy reports no progress";
-    EXPECT_EQ(dialog.m_results, (std::map<std::string, std::int32_t> {
-                                    { url, SaveResultComplete }, { fileUrl, SaveResultComplete }, { empty, SaveResultComplete } }));
-    EXPECT_EQ(testsupport::CompareWithGenerated(target, 5000, 3), "");
-    EXPECT_EQ(testsupport::CompareWithGenerated(root / "notes.txt", 777, 8), "");
-    EXPECT_EQ(fs::file_size(root / "empty.txt"), 0u);
-}
-
-TEST_F(SavingUrlsDialogTest, SameFileNameIsNumberedInUrlOrderAndCaseVariantsStayTwoRows)
-{
-    // "127.0.0.1" sorts before "localhost"; the upper-case host sorts first of c.gif.
-    const std::string local = "http://localhost:" + std::to_string(server->port());
-    const std::string first = Url("/gen/100/1/x.gif");
-    const std::string second = local + "/gen/200/2/x.gif";
-    const std::string lower = local + "/gen/300/4/c.gif";
-    const std::string upper = "http://LOCALHOST:" + std::to_string(server->port()) + "/gen/300/4/c.gif";
-    dialog.m_urls = { second, first, lower, upper };
-    auto& view = ViewClosingWhenDone();
-    dialog.DoModal();
-    ASSERT_EQ(view.RowCount(), 4u);
-    EXPECT_EQ(dialog.m_results.size(), 4u);
-    for (const std::string& url : dialog.m_urls) {
-        EXPECT_EQ(view.Cell(RowOf(url), Dialog::ColumnUrl), url) << "rows are not in URL order";
-        EXPECT_EQ(dialog.m_results[url], SaveResultComplete) << url;
-    }
-    EXPECT_EQ(testsupport::CompareWithGenerated(root / "x.gif", 100, 1), "");
-    EXPECT_EQ(testsupport::CompareWithGenerated(root / "x1.gif", 200, 2), "");
-    EXPECT_EQ(testsupport::CompareWithGenerated(root / "c.gif", 300, 4), "");
-    EXPECT_EQ(testsupport::CompareWithGenerated(root / "c1.gif", 300, 4), "");
-}
-
-TEST_F(SavingUrlsDialogTest, OnlyLowerCaseMmsGetsAStreamJobOtherSchemesSayWhyAndResultNone)
-{
-    testsupport::ScopedEnv port("QUILLORY_MMS_TEST_PORT", "1"); // nothing listens there
-    const std::string rtsp = "rtsp://127.0.0.1/clip.rm";
-    const std::string capitalMms = "MMS://127.0.0.1/clip.asf";
-    const std::string mms = "mms://127.0.0.1/clip.asf";
-    dialog.m_urls = { rtsp, capitalMms, mms };
-    auto& view = ViewClosingWhenDone();
-    dialog.DoModal();
-    ASSERT_FALSE(view.DeadlinePassed()) << "rows without a job must count as finished";
+    EXPECT_EQ(view.Cell(RowOf(notFound), Dialog::ColumnStatus), "Error: Cannot open URL: HTTP 404 Not Found");
+    EXPECT_EQ(view.Cell(RowOf(cut), Dialog::ColumnStatus).rfind("Error: Download incomplete: ", 0), 0u);
     for (const std::string& url : { capitalMms, rtsp }) {
-        const std::size_t row = RowOf(url);
-        EXPECT_EQ(view.Cell(row, Dialog::ColumnFile), "URL analyse...");
-        EXPECT_EQ(view.Cell(row, Dialog::ColumnStatus),
-                  "Error: (" + url + ") URL scheme don't detected, file can't be saved");
+        EXPECT_EQ(view.Cell(RowOf(url), Dialog::ColumnFile), "URL analyse...");
+        EXPECT_EQ(view.Cell(RowOf(url), Dialog::ColumnStatus), "Error: (" + url + ") URL scheme don't detected, file can't be saved");
     }
     EXPECT_EQ(view.Cell(RowOf(rtsp), Dialog::ColumnProtocol), "rtsp");
     EXPECT_EQ(view.Cell(RowOf(capitalMms), Dialog::ColumnProtocol), "MMS");
     EXPECT_NE(view.Cell(RowOf(mms), Dialog::ColumnFile), "URL analyse...") << "the stream job never created its file";
-    EXPECT_EQ(view.Cell(RowOf(mms), Dialog::ColumnStatus).rfind("Error: ", 0), 0u) << view.Cell(RowOf(mms), Dialog::ColumnStatus);
-    for (const std::string& url : dialog.m_urls)
-        EXPECT_EQ(dialog.m_results[url], SaveResultNone) << url;
-}
-
-TEST_F(SavingUrlsDialogTest, FailedDownloadsSayWhyAndNeverShowCompleted)
-{
-    const std::string notFound = Url("/status/404/a.gif");
-    const std::string refused = "http://127.0.0.1:1/b.gif";
-    const std::string cut = Url("/cut/10000/2/4000/c.gif");
-    const std::string chunkedCut = Url("/chunked-cut/10000/2/3000/d.gif");
-    dialog.m_urls = { notFound, refused, cut, chunkedCut };
-    auto& view = ViewClosingWhenDone();
-    dialog.DoModal();
-    for (const std::string& url : dialog.m_urls) {
-        const std::size_t row = RowOf(url);
-        EXPECT_FALSE(Contains(view.CellHistory(row, Dialog::ColumnStatus), "Completed")) << url;
-        EXPECT_EQ(view.Cell(row, Dialog::ColumnStatus).rfind("Error: ", 0), 0u) << url;
+    const std::vector<std::tuple<const char*, std::size_t, std::uint32_t>> files = {
+        { "logo.gif", 5000, 3 }, { "notes.txt", 777, 8 }, { "empty.txt", 0, 0 }, { "x.gif", 100, 1 },
+        { "x1.gif", 200, 2 }, { "c.gif", 300, 4 }, { "c1.gif", 300, 4 } };
+    for (const auto& [name, size, seed] : files) {
+        EXPECT_TRUE(fs::is_regular_file(root / name)) << name;
+        EXPECT_EQ(testsupport::CompareWithGenerated(root / name, size, seed), "") << name;
     }
-    EXPECT_EQ(view.Cell(RowOf(notFound), Dialog::ColumnStatus), "Error: Cannot open URL: HTTP 404 Not Found");
-    EXPECT_EQ(view.Cell(RowOf(cut), Dialog::ColumnStatus).rfind("Error: Download incomplete: ", 0), 0u);
-    EXPECT_EQ(dialog.m_results, (std::map<std::string, std::int32_t> { { notFound, SaveResultNone }, { refused, SaveResultNone },
-                                                                       { cut, SaveResultPartial }, { chunkedCut, SaveResultPartial } }));
 }
 
 TEST_F(SavingUrlsDialogTest, ClosingWithJobsRunningStopsThemAndRecordsWhatTheyHad)
