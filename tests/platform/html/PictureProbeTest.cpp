@@ -27,16 +27,11 @@ std::optional<PictureInfo> Probe(const Bytes& b)
     return ProbePicture(std::span(b.data(), b.size()));
 }
 
-void PutLe32(Bytes& b, std::size_t at, std::uint32_t v)
+// Writes `v` at `at`, little-endian (as RIFF, BMP and ICO do) or big-endian (PNG).
+void Put32(Bytes& b, std::size_t at, std::uint32_t v, bool bigEndian = false)
 {
     for (int i = 0; i < 4; ++i)
-        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-void PutBe32(Bytes& b, std::size_t at, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+        b[at + i] = static_cast<std::uint8_t>(v >> (bigEndian ? 24 - 8 * i : 8 * i));
 }
 
 TEST(PictureProbe, EachTypeIsRecognisedWithItsOwnSize)
@@ -89,13 +84,13 @@ TEST(PictureProbe, TextAbsurdDimensionsAndOffsetsOutsideTheBodyAreNotPictures)
         { "text starting like one", "", [](Bytes& b) { std::string t = "<html><body>GIF89a</body></html>"; b.assign(t.begin(), t.end()); } },
         { "nothing", "", [](Bytes& b) { b.clear(); } },
         // The PNG chunk CRC is not what the probe trusts.
-        { "PNG of 100000 x 100000", "images/icon.png", [](Bytes& b) { PutBe32(b, 16, 100000); PutBe32(b, 20, 100000); } },
+        { "PNG of 100000 x 100000", "images/icon.png", [](Bytes& b) { Put32(b, 16, 100000, true); Put32(b, 20, 100000, true); } },
         { "GIF of width 0", "images/logo.gif", [](Bytes& b) { b[6] = 0; b[7] = 0; } },
-        { "icon data past the end", "favicon.ico", [](Bytes& b) { PutLe32(b, 6 + 12, static_cast<std::uint32_t>(b.size())); } },
+        { "icon data past the end", "favicon.ico", [](Bytes& b) { Put32(b, 6 + 12, static_cast<std::uint32_t>(b.size())); } },
         { "255 icon entries in a body that holds one", "favicon.ico", [](Bytes& b) { b[4] = 0xFF; } },
-        { "bitmap pixel offset", "images/button.bmp", [](Bytes& b) { PutLe32(b, 10, 1u << 30); } },
+        { "bitmap pixel offset", "images/button.bmp", [](Bytes& b) { Put32(b, 10, 1u << 30); } },
         { "RIFF claims 8 more bytes than sent", "images/banner.webp",
-            [](Bytes& b) { PutLe32(b, 4, static_cast<std::uint32_t>(b.size())); } },
+            [](Bytes& b) { Put32(b, 4, static_cast<std::uint32_t>(b.size())); } },
     };
     for (const auto& c : cases) {
         Bytes b = c.file.empty() ? Bytes {} : SiteFile(c.file);
@@ -114,8 +109,8 @@ TEST(PictureProbe, IconReportsItsLargestImageAnd256ForZero)
         Bytes e(16, 0);
         e[0] = side;
         e[1] = side;
-        PutLe32(e, 8, static_cast<std::uint32_t>(png.size()));
-        PutLe32(e, 12, 6 + 32);
+        Put32(e, 8, static_cast<std::uint32_t>(png.size()));
+        Put32(e, 12, 6 + 32);
         ico.insert(ico.end(), e.begin(), e.end());
     };
     entry(16);
