@@ -184,7 +184,8 @@ TEST_F(MMSFileProcessorTest, TwoJobsWriteTheSourceAndSendTheMmsCommandsInOneSequ
     EXPECT_EQ(log[0].extra, 0x0004000Bu);
     EXPECT_EQ(log[1].payload, mms::ConnectFunnelPayload("127.0.0.1"));
     EXPECT_EQ(log[2].payload, mms::OpenFilePayload("/test.asf"));
-    EXPECT_EQ(log[3].switches, 1u); // the session tests check stream selection and start on the wire
+    EXPECT_EQ(log[3].switches, 1u);
+    EXPECT_EQ(log[4].payload, (Bytes{0, 0, 0xFF, 0xFF, 2, 0, 0, 0})) << "streams 1 and 2 of the ffmpeg header";
     EXPECT_EQ(log[8].payload, (Bytes{0, 0, 0, 0, 0, 0, 0, 0, '/', 0, 0xE9, 0, 't', 0, 0xE9, 0, '.', 0, 'a', 0,
                                      's', 0, 'f', 0, 0, 0, 0, 0}));
 }
