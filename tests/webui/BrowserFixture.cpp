@@ -1,6 +1,7 @@
 #include "tests/webui/BrowserFixture.h"
 
 #include "platform/sys/XdgPaths.h"
+#include "tests/options/OptionsFixture.h"
 #include "tests/support/NodeDriver.h"
 
 #include <fcntl.h>
@@ -129,4 +130,23 @@ std::vector<webui::WindowRequest> BrowserFixture::Requests()
 {
     std::lock_guard lock(m_mutex);
     return m_requests;
+}
+
+void BrowserFixture::StoreSetting(const char* name, DWORD type, const std::vector<std::uint8_t>& bytes)
+{
+    RegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, kSettingsKey), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueEx(key.get(), name, type, bytes.data(), static_cast<DWORD>(bytes.size())), ERROR_SUCCESS);
+}
+
+std::map<std::string, std::vector<std::uint8_t>> BrowserFixture::StoredSettings()
+{
+    std::map<std::string, std::vector<std::uint8_t>> out;
+    RegKey key;
+    if (key.Open(HKEY_CURRENT_USER, kSettingsKey, KEY_READ) != ERROR_SUCCESS)
+        return out;
+    std::string name;
+    for (std::vector<std::uint8_t> data; RegEnumValue(key.get(), static_cast<DWORD>(out.size()), name, nullptr, &data) == ERROR_SUCCESS;)
+        out[name] = std::exchange(data, {});
+    return out;
 }

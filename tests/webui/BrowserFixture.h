@@ -6,6 +6,7 @@
 // when Chromium, Node or the driver's package are not to be had.
 //
 // Each test gets a fresh HOME, registry hives, XDG folders and TMPDIR.
+#include "platform/registry/Registry.h"
 #include "tests/support/TempDir.h"
 #include "webui/BrowserLauncher.h"
 
@@ -13,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,6 +34,9 @@ protected:
     [[nodiscard]] nlohmann::json Result(const std::string& role) const;
     // The windows asked for, in order.
     [[nodiscard]] std::vector<webui::WindowRequest> Requests();
+    // The values under the grabber's settings key, by name.
+    static void StoreSetting(const char* name, DWORD type, const std::vector<std::uint8_t>& bytes);
+    [[nodiscard]] static std::map<std::string, std::vector<std::uint8_t>> StoredSettings();
 
     testsupport::TempDir m_home;
 

@@ -24,43 +24,22 @@ using nlohmann::json;
 // addresses the dialog body uses.
 void Anchor() { }
 
-class BrowserTest : public BrowserFixture {
-protected:
-    static ComPtr<IHTMLDocument2> Page(const std::string& url)
-    {
-        auto model = std::make_shared<html::Document>();
-        model->URL = url;
-        return CHtmlDocumentObject::Create(model);
-    }
-
-    static ComPtr<ITovanix> NewTovanix()
-    {
-        void* p = nullptr;
-        EXPECT_EQ(CreateTovanixInstance(nullptr, IID_ITovanix, &p), S_OK);
-        return ComPtr<ITovanix>::Attach(static_cast<ITovanix*>(p));
-    }
-};
-
 // The grabber object as the page sees it, with the dialog's content fixed
-// by the test: GetData(1) and GetData(0) give a small script and body (with
-// `extraBody` at its end), and GetData(99) fails with E_PENDING. Everything else is the object's own.
+// by the test: GetData(1) and GetData(0) give a small script and a body
+// (a state line, a dialog picture, a counter the user's clicks and keys
+// move and an Options button), and GetData(99) fails with E_PENDING.
+// Everything else is the object's own.
 class TestExternal final : public IDispatch {
 public:
-    TestExternal(ComPtr<ITovanix> inner, CTovanix* object, std::string extraBody = {})
-        : m_inner(std::move(inner))
-        , m_object(object)
-        , m_extraBody(std::move(extraBody))
-    {
-    }
+    explicit TestExternal(ComPtr<ITovanix> inner) : m_inner(std::move(inner)) { }
 
     HRESULT QueryInterface(REFIID riid, void** ppv) override
     {
-        if (riid == IID_IUnknown || riid == IID_IDispatch) {
-            *ppv = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return m_inner->QueryInterface(riid, ppv);
+        if (riid != IID_IUnknown && riid != IID_IDispatch)
+            return m_inner->QueryInterface(riid, ppv);
+        *ppv = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
     }
     ULONG AddRef() override { return ++m_refs; }
     ULONG Release() override
@@ -80,52 +59,65 @@ public:
     HRESULT Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* e,
                    UINT* arg) override
     {
-        if (id == 17 && params && params->cArgs == 1) {
-            Variant index;
-            VariantChangeType(&index, &params->rgvarg[0], 0, VT_I4);
-            if (index.lVal == 99)
-                return E_PENDING;
-            const std::string module = platform::ModuleFileOf(reinterpret_cast<const void*>(&Anchor)).string();
-            const std::string text = index.lVal == 1
-                ? "<script>function BodyOnLoad() { document.getElementById('state').textContent = 'loaded'; }"
-                  " function BodyOnUnLoad() { }</script>"
-                : "<div id=\"state\">written</div><img id=\"ok\" src=\"res://" + module + "/GIF/226\">" + m_extraBody;
-            if (result) {
-                result->vt = VT_BSTR;
-                result->bstrVal = Bstr(text).Detach();
-            }
-            return S_OK;
+        if (id != 17 || !params || params->cArgs != 1) {
+            const HRESULT hr = m_inner->Invoke(id, riid, lcid, flags, params, result, e, arg);
+            if (const auto& browser = Object().GrabDialog().Browser(); id == 23 && browser)
+                browserSize = { browser->width, browser->height };
+            return hr;
         }
-        const HRESULT hr = m_inner->Invoke(id, riid, lcid, flags, params, result, e, arg);
-        if (id == 23 && m_object->GrabDialog().Browser()) {
-            browserWidth = m_object->GrabDialog().Browser()->width;
-            browserHeight = m_object->GrabDialog().Browser()->height;
+        Variant index;
+        VariantChangeType(&index, &params->rgvarg[0], 0, VT_I4);
+        if (index.lVal == 99)
+            return E_PENDING;
+        const std::string module = platform::ModuleFileOf(reinterpret_cast<const void*>(&Anchor)).string();
+        const std::string text = index.lVal == 1
+            ? "<script>function BodyOnLoad() { document.getElementById('state').textContent = 'loaded'; }"
+              " function BodyOnUnLoad() { }</script>"
+            : "<div id=\"state\">written</div><img id=\"ok\" src=\"res://" + module + "/GIF/226\">"
+              "<button id=\"count\" onclick=\"this.textContent = +this.textContent + 1\">0</button>"
+              "<button id=\"options\" onclick=\"window.external.ShowOptions()\">Options</button>"
+              "<script>window.keys = 0; document.addEventListener('keydown', function () { keys++; });</script>";
+        if (result) {
+            result->vt = VT_BSTR;
+            result->bstrVal = Bstr(text).Detach();
         }
-        return hr;
+        return S_OK;
     }
+    CTovanix& Object() const { return *static_cast<CTovanix*>(m_inner.get()); }
 
     std::vector<std::string> names_;
-    int browserWidth = 0;
-    int browserHeight = 0;
+    std::pair<int, int> browserSize;
 
 private:
     ~TestExternal() = default;
     std::atomic<ULONG> m_refs { 1 };
     ComPtr<ITovanix> m_inner;
-    CTovanix* m_object;
-    std::string m_extraBody;
 };
 
-TEST_F(BrowserTest, ShellPageDrivesTheGrabberThroughWindowExternal)
-{
-    auto tovanix = NewTovanix();
-    auto* object = static_cast<CTovanix*>(tovanix.get());
-    auto external = ComPtr<TestExternal>::Attach(new TestExternal(tovanix, object));
-    webui::WebView::Options options;
-    options.launcher = DriverLauncher("bridge");
-    options.wrapExternal = [&](ComPtr<IDispatch>) { return ComPtr<IDispatch>(external.get()); };
+class BrowserTest : public BrowserFixture {
+protected:
+    // Runs a grab of a page whose dialog window the driver plays as `scenario`.
+    ComPtr<TestExternal> Grab(const std::string& scenario)
+    {
+        void* p = nullptr;
+        EXPECT_EQ(CreateTovanixInstance(nullptr, IID_ITovanix, &p), S_OK);
+        auto tovanix = ComPtr<ITovanix>::Attach(static_cast<ITovanix*>(p));
+        auto external = ComPtr<TestExternal>::Attach(new TestExternal(tovanix));
+        webui::WebView::Options options;
+        options.launcher = DriverLauncher(scenario);
+        options.wrapExternal = [&](ComPtr<IDispatch>) { return ComPtr<IDispatch>(external.get()); };
+        auto model = std::make_shared<html::Document>();
+        model->URL = "http://example.test/page.html";
+        EXPECT_TRUE(webui::RunGrabWithBrowser(tovanix, CHtmlDocumentObject::Create(model), options));
+        return external;
+    }
+};
 
-    ASSERT_TRUE(webui::RunGrabWithBrowser(tovanix, Page("http://example.test/page.html"), options));
+TEST_F(BrowserTest, ShellPageDrivesTheGrabberThroughWindowExternalAndIgnoresTheUserWhileOptionsIsOpen)
+{
+    StoreSetting("OverallLog", REG_BINARY, { 1 });
+    const auto external = Grab("grab");
+    CTovanix& object = external->Object();
 
     const json r = Result("grab");
     ASSERT_TRUE(r.value("ok", false)) << r.dump(1);
@@ -139,7 +131,7 @@ TEST_F(BrowserTest, ShellPageDrivesTheGrabberThroughWindowExternal)
     EXPECT_EQ(c["cases"], json::array({ true, true, true }));
     for (const char* name : { "GRABFLASH", "grabflash", "GrabFlash", "gRaBfLaSh" })
         EXPECT_NE(std::find(external->names_.begin(), external->names_.end(), name), external->names_.end()) << name;
-    EXPECT_TRUE(object->Settings().GrabFlash);
+    EXPECT_TRUE(object.Settings().GrabFlash);
     // A failed HRESULT is a script error carrying the code.
     EXPECT_EQ(c["pending"]["number"], static_cast<std::int32_t>(0x8000000A));
     EXPECT_NE(c["pending"]["message"].get<std::string>().find("0x8000000A"), std::string::npos);
@@ -152,73 +144,46 @@ TEST_F(BrowserTest, ShellPageDrivesTheGrabberThroughWindowExternal)
     EXPECT_EQ(c["contextMenuDispatched"], false);
     EXPECT_EQ(c["contextMenuClick"], json::array({ true }));
     // SetDlgSize: the window's outer size, the browser area 20 pixels less.
-    EXPECT_EQ(object->GrabDialog().Width(), 800);
-    EXPECT_EQ(object->GrabDialog().Height(), 600);
-    EXPECT_EQ(external->browserWidth, 780);
-    EXPECT_EQ(external->browserHeight, 580);
+    EXPECT_EQ(object.GrabDialog().Width(), 800);
+    EXPECT_EQ(object.GrabDialog().Height(), 600);
+    EXPECT_EQ(external->browserSize, std::pair(780, 580));
+    // While Options was open: greyed, and neither a click nor a key counted;
+    // after it closed the page works again.
+    EXPECT_EQ(c["veiled"], true);
+    EXPECT_EQ(c["during"], (json { { "count", "1" }, { "keys", 1 } }));
+    EXPECT_EQ(c["after"], (json { { "veiled", false }, { "count", "2" }, { "keys", 2 } }));
     // Exit closed the dialog with result 2; the page then hears it is gone.
-    EXPECT_EQ(object->GrabDialog().result(), 2);
-    EXPECT_FALSE(object->DialogOpen());
+    EXPECT_EQ(object.GrabDialog().result(), 2);
+    EXPECT_FALSE(object.DialogOpen());
     EXPECT_EQ(c["afterExit"], static_cast<std::int32_t>(0x8000000A));
+    // A second click on Options while it was open opened nothing.
     const auto requests = Requests();
-    ASSERT_EQ(requests.size(), 1u);
+    ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].role, "grab");
     EXPECT_NE(requests[0].url.find("/res/215?page="), std::string::npos);
+    EXPECT_EQ(requests[1].role, "options");
+    EXPECT_EQ(requests[1].level, 1);
+    // In Options, unchecking "Enabled" disabled the path box again, and
+    // Escape after the edits stored nothing.
+    const json options = Result("options");
+    ASSERT_TRUE(options.value("ok", false)) << options.dump(1);
+    EXPECT_EQ(options["checks"]["disabledAgain"], true);
+    EXPECT_EQ(StoredSettings()["OverallLog"], std::vector<std::uint8_t> { 1 });
+    EXPECT_EQ(StoredSettings().count("PostGrabbingLog"), 0u);
 }
 
 TEST_F(BrowserTest, ClosingTheDialogWindowEndsTheModalRun)
 {
-    auto tovanix = NewTovanix();
-    auto* object = static_cast<CTovanix*>(tovanix.get());
-    auto external = ComPtr<TestExternal>::Attach(new TestExternal(tovanix, object));
-    webui::WebView::Options options;
-    options.launcher = DriverLauncher("close");
-    options.wrapExternal = [&](ComPtr<IDispatch>) { return ComPtr<IDispatch>(external.get()); };
-
-    ASSERT_TRUE(webui::RunGrabWithBrowser(tovanix, Page("http://example.test/other.html"), options));
+    const auto external = Grab("close");
     const auto returned = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::system_clock::now().time_since_epoch()).count();
-
     const json r = Result("grab");
     ASSERT_TRUE(r.value("ok", false)) << r.dump(1);
-    EXPECT_EQ(object->GrabDialog().result(), 2);
-    EXPECT_FALSE(object->DialogOpen());
+    EXPECT_EQ(external->Object().GrabDialog().result(), 2);
+    EXPECT_FALSE(external->Object().DialogOpen());
     // The goodbye beacon ends the run after the reload grace, well before
     // the silence limit would.
-    const auto closedAt = r["checks"]["closedAt"].get<long long>();
-    EXPECT_LT(returned - closedAt, 9000);
-}
-
-TEST_F(BrowserTest, GrabPageIgnoresTheUserWhileOptionsIsOpenAndComesBackAfter)
-{
-    auto tovanix = NewTovanix();
-    auto* object = static_cast<CTovanix*>(tovanix.get());
-    // A counter the user's clicks and keys move, and a button for Options.
-    const std::string body = "<button id=\"count\" onclick=\"this.textContent = +this.textContent + 1\">0</button>"
-                             "<button id=\"options\" onclick=\"window.external.ShowOptions()\">Options</button>"
-                             "<script>window.keys = 0; document.addEventListener('keydown', function () { keys++; });</script>";
-    auto external = ComPtr<TestExternal>::Attach(new TestExternal(tovanix, object, body));
-    webui::WebView::Options options;
-    options.launcher = DriverLauncher("disable");
-    options.wrapExternal = [&](ComPtr<IDispatch>) { return ComPtr<IDispatch>(external.get()); };
-
-    ASSERT_TRUE(webui::RunGrabWithBrowser(tovanix, Page("http://example.test/page.html"), options));
-
-    const json grab = Result("grab");
-    ASSERT_TRUE(grab.value("ok", false)) << grab.dump(1);
-    ASSERT_TRUE(Result("options").value("ok", false)) << Result("options").dump(1);
-    const json& c = grab["checks"];
-    EXPECT_EQ(grab["pageErrors"], json::array());
-    // While Options was open: greyed, and neither a click nor a key counted.
-    EXPECT_EQ(c["veiled"], true);
-    EXPECT_EQ(c["during"], (json { { "count", "1" }, { "keys", 1 } }));
-    // After it closed: the page works again.
-    EXPECT_EQ(c["after"], (json { { "veiled", false }, { "count", "2" }, { "keys", 2 } }));
-    // A second click on Options while it was open opened nothing.
-    const auto requests = Requests();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[1].role, "options");
-    EXPECT_EQ(requests[1].level, 1);
+    EXPECT_LT(returned - r["checks"]["closedAt"].get<long long>(), 9000);
 }
 
 TEST_F(BrowserTest, ProgressWindowShowsLiveRowsAndItsCloseButtonEndsTheDialog)
@@ -230,7 +195,6 @@ TEST_F(BrowserTest, ProgressWindowShowsLiveRowsAndItsCloseButtonEndsTheDialog)
     webui::WebView::Options options;
     options.launcher = DriverLauncher("progress");
     auto view = std::make_shared<webui::WebView>(server, options);
-
     QVSaveProcessors::CSavingUrlsDialog dialog;
     dialog.m_urls = { url, "rtsp://127.0.0.1/stream" };
     dialog.m_rootFolder = (m_home / "saved").string();
@@ -247,17 +211,14 @@ TEST_F(BrowserTest, ProgressWindowShowsLiveRowsAndItsCloseButtonEndsTheDialog)
     EXPECT_EQ(c["headers"], json::array({ "File", "Url", "Protocol", "Ratio", "Status" }));
     ASSERT_EQ(c["rows"].size(), 2u);
     const json& done = c["rows"][0];
-    EXPECT_EQ(done[1], url);
-    EXPECT_EQ(done[2], "http");
-    EXPECT_EQ(done[3], "20000 B");
-    EXPECT_EQ(done[4], "Completed");
     EXPECT_NE(done[0].get<std::string>().find("picture.bin"), std::string::npos);
+    EXPECT_EQ(done, json::array({ done[0], url, "http", "20000 B", "Completed" }));
     EXPECT_EQ(c["rows"][1][0], "URL analyse...");
     EXPECT_EQ(c["rows"][1][2], "rtsp");
-    EXPECT_EQ(c["widths"][0], 180);
     // "Protocol": its title's width plus 15 pixels (and the cell padding).
     EXPECT_GT(c["widths"][2].get<double>(), 40);
     EXPECT_LT(c["widths"][2].get<double>(), 120);
+    EXPECT_EQ(c["widths"][0], 180);
     EXPECT_EQ(c["widths"][3], 60);
     EXPECT_EQ(c["widths"][4], 70);
     // "Close" is the dialog's OK: result 1, and the download counts.

@@ -1,8 +1,10 @@
 #pragma once
 // A dispatch object for the bridge tests, with members that show what
 // reached it: names as asked (letter case kept), the thread calls ran on,
-// calls that wait in a nested modal loop as StartDownloading does.
+// argument types, calls that wait in a nested modal loop as
+// StartDownloading does.
 #include "platform/com/Bstr.h"
+#include "platform/com/ComObject.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/Variant.h"
 #include "platform/ui/MessageLoop.h"
@@ -15,66 +17,36 @@
 
 namespace webuitest {
 
-class FakeDispatch final : public IDispatch {
+class FakeDispatch final : public DispatchObject<IDispatch> {
 public:
-    enum Member : DISPID { Text = 1, Fail = 2, Child = 3, Echo = 4, Wait = 5, Release_ = 6, Flag = 7 };
+    enum Member : DISPID { Text = 1, Fail, Child, Echo, Wait, Release_, Flag };
 
     static ComPtr<FakeDispatch> Create() { return ComPtr<FakeDispatch>::Attach(new FakeDispatch()); }
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override
-    {
-        if (riid == IID_IUnknown || riid == IID_IDispatch) {
-            *ppv = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override
-    {
-        const ULONG n = --m_refs;
-        if (n == 0)
-            delete this;
-        return n;
-    }
-    HRESULT GetTypeInfoCount(UINT* n) override
-    {
-        *n = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-
     // Exact names only, so a test sees the case the page wrote.
-    HRESULT GetIDsOfNames(REFIID, OLECHAR** names, UINT count, LCID, DISPID* ids) override
+    HRESULT GetIDsOfNames(REFIID, OLECHAR** names, UINT, LCID, DISPID* ids) override
     {
-        static const std::vector<std::pair<std::string, DISPID>> kNames {
-            { "Text", Text }, { "Fail", Fail }, { "Child", Child }, { "Echo", Echo },
-            { "Wait", Wait }, { "Release", Release_ }, { "Flag", Flag }, { "FLAG", Flag }, { "flag", Flag },
-        };
+        static const std::vector<std::pair<std::string, DISPID>> kNames { { "Text", Text }, { "Fail", Fail },
+            { "Child", Child }, { "Echo", Echo }, { "Wait", Wait }, { "Release", Release_ }, { "Flag", Flag },
+            { "FLAG", Flag }, { "flag", Flag } };
         const std::string name = Bstr(BstrView(names[0])).Utf8();
-        {
-            std::lock_guard lock(m_mutex);
-            m_names.push_back(name);
-        }
-        (void)count;
-        for (const auto& [n, id] : kNames) {
-            if (n == name) {
-                ids[0] = id;
-                return S_OK;
-            }
-        }
+        std::lock_guard lock(m_mutex);
+        m_names.push_back(name);
         ids[0] = DISPID_UNKNOWN;
-        return DISP_E_UNKNOWNNAME;
+        for (const auto& [n, id] : kNames)
+            if (n == name)
+                ids[0] = id;
+        return ids[0] == DISPID_UNKNOWN ? DISP_E_UNKNOWNNAME : S_OK;
     }
 
     HRESULT Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*, UINT*) override
     {
         m_callThread = std::this_thread::get_id();
+        // Methods want an argument, so reading them "to see" never runs them.
+        if (id != Text && id != Flag && id != Echo && params->cArgs != 1)
+            return DISP_E_BADPARAMCOUNT;
         switch (id) {
-        case Text:
-            return Put(result, Variant::FromString("see res:///opt/q/lib.so/GIF/223 and res:///opt/q/lib.so/215"));
+        case Text: return Put(result, Variant::FromString("see res:///opt/q/lib.so/GIF/223 and res:///opt/q/lib.so/215"));
         case Flag:
             if (flags & DISPATCH_PROPERTYPUT) {
                 if (params->cArgs != 1 || params->cNamedArgs != 1 || params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
@@ -87,13 +59,8 @@ public:
                 return S_OK;
             }
             return Put(result, Variant::FromBool(m_flag));
-        // Methods want an argument, so reading them "to see" never runs them.
-        case Fail:
-            return params->cArgs == 1 ? E_PENDING : DISP_E_BADPARAMCOUNT;
-        case Child:
-            if (params->cArgs != 1)
-                return DISP_E_BADPARAMCOUNT;
-            return Put(result, Variant::FromDispatch(Create().get()));
+        case Fail: return E_PENDING;
+        case Child: return Put(result, Variant::FromDispatch(Create().get()));
         case Echo: {
             if (params->cArgs < 1)
                 return DISP_E_BADPARAMCOUNT;
@@ -107,17 +74,10 @@ public:
             VariantCopy(&copy, &params->rgvarg[params->cArgs - 1]);
             return Put(result, std::move(copy));
         }
-        case Wait:
-            if (params->cArgs != 1)
-                return DISP_E_BADPARAMCOUNT;
-            // A modal loop inside the call, as the progress dialog runs.
+        case Wait: // a modal loop inside the call, as the progress dialog runs
             ui::MessageLoop::Current().RunUntil([this] { return m_released.load(); }, std::chrono::seconds(20));
             return Put(result, Variant::FromBool(m_released.load()));
-        case Release_:
-            if (params->cArgs != 1)
-                return DISP_E_BADPARAMCOUNT;
-            m_released = true;
-            return S_OK;
+        case Release_: m_released = true; return S_OK;
         default: return DISP_E_MEMBERNOTFOUND;
         }
     }
@@ -135,11 +95,15 @@ public:
     std::thread::id CallThread() const { return m_callThread; }
     bool FlagValue() const { return m_flag; }
     VARTYPE PutType() const { return m_putType; }
-    ULONG Refs() const { return m_refs; }
+    ULONG Refs()
+    {
+        AddRef();
+        return Release();
+    }
 
 private:
     FakeDispatch() = default;
-    ~FakeDispatch() = default;
+    ~FakeDispatch() override = default;
 
     static HRESULT Put(VARIANT* result, Variant value)
     {
@@ -150,7 +114,6 @@ private:
         return S_OK;
     }
 
-    std::atomic<ULONG> m_refs { 1 };
     mutable std::mutex m_mutex;
     std::vector<std::string> m_names;
     std::vector<VARTYPE> m_echoTypes;

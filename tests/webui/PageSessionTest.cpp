@@ -14,44 +14,40 @@ using nlohmann::json;
 
 class PageSessionTest : public ::testing::Test {
 protected:
-    PageSessionTest()
-    {
-        timing.firstContact = 2s;
-        timing.silence = 400ms;
-        timing.reloadGrace = 300ms;
-        timing.checkEvery = 20ms;
-    }
-
-    // Watches the session (owned by a shared_ptr, as the server holds it)
-    // on this thread; true when it was taken as gone
+    // Watches `session` on this thread; true when it was taken as gone
     // within `limit`.
-    bool GoneWithin(webui::PageSession& session, std::chrono::milliseconds limit,
-                    const std::function<void()>& meanwhile = {})
+    bool GoneWithin(webui::PageSession& session, std::chrono::milliseconds limit, const std::function<void()>& meanwhile = {})
     {
         bool gone = false;
         session.Watch(ui::MessageLoop::CurrentRef(), timing, [&] { gone = true; });
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (!gone && std::chrono::steady_clock::now() < end) {
+        for (const auto end = std::chrono::steady_clock::now() + limit; !gone && std::chrono::steady_clock::now() < end;) {
             ui::MessageLoop::Current().RunUntil([&] { return gone; }, 10ms);
             if (meanwhile)
                 meanwhile();
         }
         return gone;
     }
-
+    // A session (owned by a shared_ptr, as the server holds it) that has
+    // heard from its page.
+    template <class Session = webui::PageSession>
+    static std::shared_ptr<Session> Heard(const char* id)
+    {
+        auto session = std::make_shared<Session>(id);
+        Send(*session, "heartbeat");
+        return session;
+    }
     static void Send(webui::PageSession& session, const char* verb)
     {
         int status = 0;
         (void)session.Post(verb, json::object(), status);
     }
 
-    webui::PageSession::Timing timing;
+    webui::PageSession::Timing timing { .firstContact = 2s, .silence = 400ms, .reloadGrace = 300ms, .checkEvery = 20ms };
 };
 
 TEST_F(PageSessionTest, HeartbeatsKeepThePageAndSilenceEndsIt)
 {
-    auto session = std::make_shared<webui::PageSession>("aa");
-    Send(*session, "heartbeat");
+    auto session = Heard("aa");
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(GoneWithin(*session, 800ms, [&] { Send(*session, "heartbeat"); }));
     EXPECT_TRUE(GoneWithin(*session, 2s));
@@ -60,22 +56,16 @@ TEST_F(PageSessionTest, HeartbeatsKeepThePageAndSilenceEndsIt)
 
 TEST_F(PageSessionTest, GoodbyeEndsThePageAfterTheReloadGraceUnlessItComesBack)
 {
-    auto reloaded = std::make_shared<webui::PageSession>("bb");
-    Send(*reloaded, "heartbeat");
+    auto reloaded = Heard("bb");
     Send(*reloaded, "closed");
-    bool cameBack = false;
     // The reloaded page calls again at once: it is the same dialog.
+    bool cameBack = false;
     EXPECT_FALSE(GoneWithin(*reloaded, 250ms, [&] {
-        if (!cameBack) {
+        if (!std::exchange(cameBack, true))
             Send(*reloaded, "heartbeat");
-            cameBack = true;
-        }
     }));
-
-    // Silence alone would take longer than the limit below.
-    timing.silence = 5s;
-    auto closed = std::make_shared<webui::PageSession>("cc");
-    Send(*closed, "heartbeat");
+    timing.silence = 5s; // silence alone would take longer than the limit below
+    auto closed = Heard("cc");
     Send(*closed, "closed");
     EXPECT_TRUE(GoneWithin(*closed, 3s));
 }
@@ -83,11 +73,9 @@ TEST_F(PageSessionTest, GoodbyeEndsThePageAfterTheReloadGraceUnlessItComesBack)
 TEST_F(PageSessionTest, PageThatNeverCallsIsGoneAfterTheFirstContactLimitOnlyWhenOneIsSet)
 {
     timing.firstContact = 200ms;
-    auto never = std::make_shared<webui::PageSession>("dd");
-    EXPECT_TRUE(GoneWithin(*never, 2s));
+    EXPECT_TRUE(GoneWithin(*std::make_shared<webui::PageSession>("dd"), 2s));
     timing.firstContact = {};
-    auto printed = std::make_shared<webui::PageSession>("ee");
-    EXPECT_FALSE(GoneWithin(*printed, 600ms));
+    EXPECT_FALSE(GoneWithin(*std::make_shared<webui::PageSession>("ee"), 600ms));
 }
 
 // A long call (the progress dialog inside StartDownloading) blocks the
@@ -109,8 +97,7 @@ protected:
 
 TEST_F(PageSessionTest, TimeInsideALongCallIsNotSilence)
 {
-    auto session = std::make_shared<BlockingSession>("ff");
-    Send(*session, "heartbeat");
+    auto session = Heard<BlockingSession>("ff");
     std::thread call([&] { Send(*session, "dispatch"); });
     EXPECT_FALSE(GoneWithin(*session, 1200ms));
     session->release = true;
@@ -137,14 +124,12 @@ TEST_F(PageSessionTest, ClosedSessionTellsThePageToCloseAndKeepsOnlyTheLatestCom
 TEST(BrowserCommand, PlaceholderQuotesAndAppendedAddress)
 {
     const std::string url = "http://127.0.0.1:5/t/res/215?page=ab";
-    EXPECT_EQ(webui::BrowserCommand("firefox", url), (std::vector<std::string> { "firefox", url }));
-    EXPECT_EQ(webui::BrowserCommand("chromium --app=%s --x", url),
-              (std::vector<std::string> { "chromium", "--app=" + url, "--x" }));
-    EXPECT_EQ(webui::BrowserCommand("'/opt/my browser/run' \"a b\" 100%%", url),
-              (std::vector<std::string> { "/opt/my browser/run", "a b", "100%", url }));
+    using Words = std::vector<std::string>;
+    EXPECT_EQ(webui::BrowserCommand("firefox", url), (Words { "firefox", url }));
+    EXPECT_EQ(webui::BrowserCommand("chromium --app=%s --x", url), (Words { "chromium", "--app=" + url, "--x" }));
+    EXPECT_EQ(webui::BrowserCommand("'/opt/my browser/run' \"a b\" 100%%", url), (Words { "/opt/my browser/run", "a b", "100%", url }));
     // The address is one word whatever it holds: no shell ever sees it.
-    EXPECT_EQ(webui::BrowserCommand("open %s", "http://x/;rm -rf ~"),
-              (std::vector<std::string> { "open", "http://x/;rm -rf ~" }));
+    EXPECT_EQ(webui::BrowserCommand("open %s", "http://x/;rm -rf ~"), (Words { "open", "http://x/;rm -rf ~" }));
     EXPECT_TRUE(webui::BrowserCommand("   ", url).empty());
 }
 

@@ -45,178 +45,98 @@ private:
 
 class UiServerTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(server.Start()); }
-
-    httplib::Client Client() const
+    void SetUp() override
     {
-        httplib::Client c("127.0.0.1", server.Port());
-        c.set_read_timeout(20, 0);
-        return c;
+        ASSERT_TRUE(server.Start());
+        page = AddDialog(server);
     }
-    httplib::Headers Own() const { return { { "Origin", server.Origin() } }; }
-
-    // Registers a dialog page whose window.external is `external`, served
-    // on `ui`'s thread.
-    std::string AddDialog(const UiThread& ui, ComPtr<IDispatch> external)
+    // Registers a dialog page on `to` whose window.external is `fake`,
+    // served on `ui`'s thread.
+    std::string AddDialog(webui::UiServer& to)
     {
         const std::string id = webui::UiServer::RandomHex(16);
         webui::DialogSession::Setup setup;
         setup.loop = ui.loop();
-        setup.external = std::move(external);
+        setup.external = ComPtr<IDispatch>(fake.get());
         setup.resPrefix = "res:///opt/q/lib.so/";
-        setup.resBase = server.ResBase();
-        setup.pageBase = server.PageBase(id);
+        setup.resBase = to.ResBase();
+        setup.pageBase = to.PageBase(id);
         setup.caption = "Vornel Quillory";
-        server.AddPage(std::make_shared<webui::DialogSession>(id, std::move(setup)));
+        to.AddPage(std::make_shared<webui::DialogSession>(id, std::move(setup)));
         return id;
     }
-
-    json Dispatch(const std::string& page, const json& request)
+    httplib::Result Request(bool post, const std::string& path, const httplib::Headers& headers, const std::string& body = "{}")
     {
-        auto res = Client().Post((server.PageBase(page) + "dispatch").c_str(), Own(), request.dump(), "application/json");
+        httplib::Client c("127.0.0.1", server.Port());
+        c.set_read_timeout(20, 0);
+        return post ? c.Post(path.c_str(), headers, body, "application/json") : c.Get(path.c_str(), headers);
+    }
+    json Dispatch(const json& request)
+    {
+        auto res = Request(true, server.PageBase(page) + "dispatch", { { "Origin", server.Origin() } }, request.dump());
         if (!res)
             return json { { "transport", "failed" } };
         EXPECT_EQ(res->status, 200);
         return json::parse(res->body);
     }
+    json Get(const std::string& name, json obj = 0) { return Dispatch({ { "op", "get" }, { "obj", obj }, { "name", name } }); }
+    json Call(const std::string& name, json args, json obj = 0)
+    {
+        return Dispatch({ { "op", "call" }, { "obj", obj }, { "dispid", Get(name, obj)["dispid"] }, { "args", std::move(args) } });
+    }
 
     webui::UiServer server;
+    UiThread ui;
+    ComPtr<FakeDispatch> fake = FakeDispatch::Create();
+    std::string page;
 };
 
-TEST_F(UiServerTest, RequestsWithoutTheTokenFindNothing)
+TEST_F(UiServerTest, RequestsWithoutTheTokenOrFromForeignHostsOriginsAndSitesAreRefused)
 {
-    auto c = Client();
-    for (const std::string& path : { std::string("/res/GIF/223"), "/" + std::string(64, '0') + "/res/GIF/223",
-                                    "/" + server.Token().substr(0, 63) + "/res/GIF/223", std::string("/") }) {
-        auto res = c.Get(path.c_str());
-        ASSERT_TRUE(res) << path;
-        EXPECT_EQ(res->status, 404) << path;
-        EXPECT_EQ(res->body.find("GIF89a"), std::string::npos);
-    }
-    auto ok = c.Get((server.ResBase() + "GIF/223").c_str());
-    ASSERT_TRUE(ok);
-    EXPECT_EQ(ok->status, 200);
-}
-
-TEST_F(UiServerTest, ForeignHostIsRefusedEvenWithTheToken)
-{
-    auto c = Client();
-    const std::string path = server.ResBase() + "GIF/223";
-    for (const std::string& host : { std::string("evil.example"), "evil.example:" + std::to_string(server.Port()),
-                                    std::string("127.0.0.1:1"), std::string("127.0.0.1") }) {
-        auto res = c.Get(path.c_str(), httplib::Headers { { "Host", host } });
-        ASSERT_TRUE(res);
-        EXPECT_EQ(res->status, 403) << host;
-    }
-    auto local = c.Get(path.c_str(), httplib::Headers { { "Host", "localhost:" + std::to_string(server.Port()) } });
-    ASSERT_TRUE(local);
-    EXPECT_EQ(local->status, 200);
-}
-
-TEST_F(UiServerTest, ForeignOriginAndOriginlessPostsAreRefused)
-{
-    UiThread ui;
-    const std::string page = AddDialog(ui, ComPtr<IDispatch>(FakeDispatch::Create().get()));
-    auto c = Client();
-    const std::string path = server.PageBase(page) + "heartbeat";
-    auto foreign = c.Post(path.c_str(), httplib::Headers { { "Origin", "http://evil.example" } }, "{}", "application/json");
-    ASSERT_TRUE(foreign);
-    EXPECT_EQ(foreign->status, 403);
-    auto otherPort = c.Post(path.c_str(), httplib::Headers { { "Origin", "http://127.0.0.1:1" } }, "{}", "application/json");
-    ASSERT_TRUE(otherPort);
-    EXPECT_EQ(otherPort->status, 403);
-    auto none = c.Post(path.c_str(), "{}", "application/json");
-    ASSERT_TRUE(none);
-    EXPECT_EQ(none->status, 403);
-    auto crossSite = c.Post(path.c_str(), httplib::Headers { { "Origin", server.Origin() }, { "Sec-Fetch-Site", "cross-site" } },
-                            "{}", "application/json");
-    ASSERT_TRUE(crossSite);
-    EXPECT_EQ(crossSite->status, 403);
-    // A cross-site page load (Firefox's extension windows) gets in; a
-    // cross-site fetch of the same address does not.
-    const std::string shell = server.ResBase() + "215?page=0123abcd";
-    auto navigation = c.Get(shell.c_str(), httplib::Headers { { "Sec-Fetch-Site", "cross-site" }, { "Sec-Fetch-Mode", "navigate" },
-                                                              { "Sec-Fetch-Dest", "document" } });
-    ASSERT_TRUE(navigation);
-    EXPECT_EQ(navigation->status, 200);
-    auto crossFetch = c.Get(shell.c_str(), httplib::Headers { { "Sec-Fetch-Site", "cross-site" }, { "Sec-Fetch-Mode", "cors" },
-                                                              { "Sec-Fetch-Dest", "empty" } });
-    ASSERT_TRUE(crossFetch);
-    EXPECT_EQ(crossFetch->status, 403);
-    auto own = c.Post(path.c_str(), Own(), "{}", "application/json");
-    ASSERT_TRUE(own);
-    EXPECT_EQ(own->status, 200);
-}
-
-TEST_F(UiServerTest, ShellPageHasItsStatementsInOrderAndOneBridgeTag)
-{
-    auto res = Client().Get((server.ResBase() + "215?page=0123abcd").c_str());
-    ASSERT_TRUE(res);
-    ASSERT_EQ(res->status, 200);
-    const std::string& page = res->body;
-    EXPECT_EQ(page.rfind("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0 Transitional//EN\">", 0), 0u);
-    const auto one = page.find("document.write(window.external.GetData(1));");
-    const auto zero = page.find("document.write(window.external.GetData(0));");
-    const auto load = page.find("BodyOnLoad();");
-    ASSERT_NE(one, std::string::npos);
-    EXPECT_LT(one, zero);
-    EXPECT_LT(zero, load);
-    EXPECT_NE(page.find("onunload=\"BodyOnUnLoad()\""), std::string::npos);
-    EXPECT_NE(page.find("overflow:visible;padding:10px;border:0px;margin:0px"), std::string::npos);
-    const std::string tag = "<script src=\"" + server.PageBase("0123abcd") + "bridge.js\"></script>";
-    ASSERT_NE(page.find(tag), std::string::npos);
-    EXPECT_EQ(page.find(tag, page.find(tag) + 1), std::string::npos);
-    EXPECT_LT(page.find(tag), page.find("<body"));
-    // The same page by type name and by number.
-    auto byName = Client().Get((server.ResBase() + "HTML/215").c_str());
-    ASSERT_TRUE(byName);
-    EXPECT_EQ(byName->status, 200);
-    EXPECT_NE(res->get_header_value("Content-Security-Policy").find("script-src 'self' 'unsafe-inline'"), std::string::npos);
-    EXPECT_NE(res->get_header_value("Content-Security-Policy").find("frame-ancestors 'none'"), std::string::npos);
-    EXPECT_EQ(res->get_header_value("Cache-Control"), "no-store");
-    EXPECT_EQ(res->get_header_value("X-Frame-Options"), "DENY");
-    EXPECT_EQ(res->get_header_value("Referrer-Policy"), "no-referrer");
-}
-
-TEST_F(UiServerTest, PageIdThatIsNotHexGetsNoScriptTag)
-{
-    auto res = Client().Get((server.ResBase() + "215?page=%22%3E%3Cscript%3Ealert(1)%3C/script%3E").c_str());
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->body.find("bridge.js"), std::string::npos);
-    EXPECT_EQ(res->body.find("alert(1)"), std::string::npos);
-}
-
-TEST_F(UiServerTest, DialogPicturesAreGifsOfTheirSizes)
-{
-    struct Expected {
-        int id, width, height;
+    const std::string port = std::to_string(server.Port()), gif = server.ResBase() + "GIF/223",
+                      beat = server.PageBase(page) + "heartbeat", shell = server.ResBase() + "215?page=0123abcd";
+    struct Case {
+        const char* what;
+        bool post;
+        std::string path;
+        httplib::Headers headers;
+        int status;
     };
-    for (const Expected e : { Expected { 223, 21, 19 }, Expected { 224, 27, 22 }, Expected { 226, 14, 14 },
-                              Expected { 227, 13, 12 } }) {
-        auto res = Client().Get((server.ResBase() + "GIF/" + std::to_string(e.id)).c_str());
-        ASSERT_TRUE(res);
-        ASSERT_EQ(res->status, 200);
-        EXPECT_EQ(res->get_header_value("Content-Type"), "image/gif");
-        std::string why;
-        const auto image = webuitest::DecodeGif(res->body, why);
-        ASSERT_TRUE(image) << e.id << ": " << why;
-        EXPECT_EQ(image->width, e.width) << e.id;
-        EXPECT_EQ(image->height, e.height) << e.id;
+    const Case cases[] = {
+        { "no token", false, "/res/GIF/223", {}, 404 },
+        { "zero token", false, "/" + std::string(64, '0') + "/res/GIF/223", {}, 404 },
+        { "token cut short", false, "/" + server.Token().substr(0, 63) + "/res/GIF/223", {}, 404 },
+        { "root", false, "/", {}, 404 },
+        { "token", false, gif, {}, 200 },
+        { "foreign host", false, gif, { { "Host", "evil.example" } }, 403 },
+        { "foreign host, our port", false, gif, { { "Host", "evil.example:" + port } }, 403 },
+        { "our host, another port", false, gif, { { "Host", "127.0.0.1:1" } }, 403 },
+        { "our host, no port", false, gif, { { "Host", "127.0.0.1" } }, 403 },
+        { "localhost", false, gif, { { "Host", "localhost:" + port } }, 200 },
+        { "foreign origin", true, beat, { { "Origin", "http://evil.example" } }, 403 },
+        { "origin on another port", true, beat, { { "Origin", "http://127.0.0.1:1" } }, 403 },
+        { "no origin", true, beat, {}, 403 },
+        { "cross-site post", true, beat, { { "Origin", server.Origin() }, { "Sec-Fetch-Site", "cross-site" } }, 403 },
+        // A cross-site page load (Firefox's extension windows) gets in; a
+        // cross-site fetch of the same address does not.
+        { "cross-site page load", false, shell,
+          { { "Sec-Fetch-Site", "cross-site" }, { "Sec-Fetch-Mode", "navigate" }, { "Sec-Fetch-Dest", "document" } }, 200 },
+        { "cross-site fetch", false, shell,
+          { { "Sec-Fetch-Site", "cross-site" }, { "Sec-Fetch-Mode", "cors" }, { "Sec-Fetch-Dest", "empty" } }, 403 },
+        { "own origin", true, beat, { { "Origin", server.Origin() } }, 200 },
+        { "unknown picture", false, server.ResBase() + "GIF/225", {}, 404 },
+        { "unknown page", false, server.ResBase() + "HTML/216", {}, 404 },
+        { "unknown type", false, server.ResBase() + "BITMAP/223", {}, 404 },
+        { "id overflowing", false, server.ResBase() + "GIF/99999999999", {}, 404 },
+        { "page that is gone", true, server.PageBase("abcdef") + "dispatch", { { "Origin", server.Origin() } }, 410 },
+    };
+    for (const Case& c : cases) {
+        auto res = Request(c.post, c.path, c.headers);
+        ASSERT_TRUE(res) << c.what;
+        EXPECT_EQ(res->status, c.status) << c.what;
+        EXPECT_EQ(res->body.find("GIF89a") != std::string::npos, c.status == 200 && c.path == gif) << c.what;
+        EXPECT_EQ(res->body.find("\"close\":true") != std::string::npos, c.status == 410) << c.what;
     }
-}
-
-TEST_F(UiServerTest, UnknownResourcesAndPagesAreNotFound)
-{
-    auto c = Client();
-    for (const char* path : { "GIF/225", "HTML/216", "BITMAP/223", "GIF/99999999999" }) {
-        auto res = c.Get((server.ResBase() + path).c_str());
-        ASSERT_TRUE(res);
-        EXPECT_EQ(res->status, 404) << path;
-    }
-    auto page = c.Post((server.PageBase("abcdef") + "dispatch").c_str(), Own(), "{}", "application/json");
-    ASSERT_TRUE(page);
-    EXPECT_EQ(page->status, 410);
-    EXPECT_NE(page->body.find("\"close\":true"), std::string::npos);
 }
 
 TEST_F(UiServerTest, OversizedAndDeeplyNestedBodiesAreRefused)
@@ -225,144 +145,124 @@ TEST_F(UiServerTest, OversizedAndDeeplyNestedBodiesAreRefused)
     small.maxBody = 1024;
     webui::UiServer limited(small);
     ASSERT_TRUE(limited.Start());
-    UiThread ui;
-    auto fake = FakeDispatch::Create();
-    const std::string id = webui::UiServer::RandomHex(16);
-    webui::DialogSession::Setup setup;
-    setup.loop = ui.loop();
-    setup.external = ComPtr<IDispatch>(fake.get());
-    setup.pageBase = limited.PageBase(id);
-    limited.AddPage(std::make_shared<webui::DialogSession>(id, std::move(setup)));
+    const std::string path = limited.PageBase(AddDialog(limited)) + "dispatch";
     httplib::Client c("127.0.0.1", limited.Port());
     const httplib::Headers origin { { "Origin", limited.Origin() } };
-    auto big = c.Post((limited.PageBase(id) + "dispatch").c_str(), origin, std::string(4096, ' '), "application/json");
-    ASSERT_TRUE(big);
-    EXPECT_EQ(big->status, 413);
-    const std::string deep = std::string(200, '[') + std::string(200, ']');
-    auto nested = c.Post((limited.PageBase(id) + "dispatch").c_str(), origin, deep, "application/json");
-    ASSERT_TRUE(nested);
-    EXPECT_EQ(nested->status, 400);
-    auto wrongType = c.Post((limited.PageBase(id) + "dispatch").c_str(), origin, R"({"op":7,"obj":0,"name":"Text"})",
-                            "application/json");
+    for (auto [body, status] : std::initializer_list<std::pair<std::string, int>> {
+             { std::string(4096, ' '), 413 }, { std::string(200, '[') + std::string(200, ']'), 400 } }) {
+        auto res = c.Post(path.c_str(), origin, body, "application/json");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, status);
+    }
+    auto wrongType = c.Post(path.c_str(), origin, R"({"op":7,"obj":0,"name":"Text"})", "application/json");
     ASSERT_TRUE(wrongType);
     EXPECT_NE(wrongType->body.find("error"), std::string::npos);
 }
 
-TEST_F(UiServerTest, CallsRunOnTheUiThreadWithNamesAsWritten)
+TEST_F(UiServerTest, ShellPageHasItsStatementsInOrderOneBridgeTagAndLockedDownHeaders)
 {
-    UiThread ui;
-    auto fake = FakeDispatch::Create();
-    const std::string page = AddDialog(ui, ComPtr<IDispatch>(fake.get()));
+    auto res = Request(false, server.ResBase() + "215?page=0123abcd", {});
+    ASSERT_TRUE(res);
+    ASSERT_EQ(res->status, 200);
+    const std::string& shell = res->body;
+    EXPECT_EQ(shell.rfind("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0 Transitional//EN\">", 0), 0u);
+    const auto one = shell.find("document.write(window.external.GetData(1));");
+    ASSERT_NE(one, std::string::npos);
+    EXPECT_LT(one, shell.find("document.write(window.external.GetData(0));"));
+    EXPECT_LT(shell.find("document.write(window.external.GetData(0));"), shell.find("BodyOnLoad();"));
+    EXPECT_NE(shell.find("onunload=\"BodyOnUnLoad()\""), std::string::npos);
+    EXPECT_NE(shell.find("overflow:visible;padding:10px;border:0px;margin:0px"), std::string::npos);
+    const std::string tag = "<script src=\"" + server.PageBase("0123abcd") + "bridge.js\"></script>";
+    ASSERT_NE(shell.find(tag), std::string::npos);
+    EXPECT_EQ(shell.find(tag, shell.find(tag) + 1), std::string::npos);
+    EXPECT_LT(shell.find(tag), shell.find("<body"));
+    EXPECT_NE(res->get_header_value("Content-Security-Policy").find("script-src 'self' 'unsafe-inline'"), std::string::npos);
+    EXPECT_NE(res->get_header_value("Content-Security-Policy").find("frame-ancestors 'none'"), std::string::npos);
+    EXPECT_EQ(res->get_header_value("Cache-Control"), "no-store");
+    EXPECT_EQ(res->get_header_value("X-Frame-Options"), "DENY");
+    EXPECT_EQ(res->get_header_value("Referrer-Policy"), "no-referrer");
+    // The same page by type name; a page id that is not hex gets no tag.
+    auto byName = Request(false, server.ResBase() + "HTML/215", {});
+    ASSERT_TRUE(byName);
+    EXPECT_EQ(byName->status, 200);
+    auto injected = Request(false, server.ResBase() + "215?page=%22%3E%3Cscript%3Ealert(1)%3C/script%3E", {});
+    ASSERT_TRUE(injected);
+    EXPECT_EQ(injected->body.find("bridge.js"), std::string::npos);
+    EXPECT_EQ(injected->body.find("alert(1)"), std::string::npos);
+}
+
+TEST_F(UiServerTest, DialogPicturesAreGifsOfTheirSizes)
+{
+    for (auto [id, width, height] : { std::tuple { 223, 21, 19 }, std::tuple { 224, 27, 22 }, std::tuple { 226, 14, 14 },
+                                      std::tuple { 227, 13, 12 } }) {
+        auto res = Request(false, server.ResBase() + "GIF/" + std::to_string(id), {});
+        ASSERT_TRUE(res);
+        ASSERT_EQ(res->status, 200);
+        EXPECT_EQ(res->get_header_value("Content-Type"), "image/gif");
+        int w = 0, h = 0;
+        EXPECT_EQ(webuitest::GifProblem(res->body, w, h), "") << id;
+        EXPECT_EQ(std::pair(w, h), std::pair(width, height)) << id;
+    }
+}
+
+TEST_F(UiServerTest, CallsRunOnTheUiThreadWithNamesAsWrittenArgumentsAsTheirScriptTypesAndFailuresAsCodes)
+{
     for (const char* name : { "flag", "FLAG", "Flag" })
-        EXPECT_EQ(Dispatch(page, { { "op", "get" }, { "obj", 0 }, { "name", name } })["value"], false) << name;
+        EXPECT_EQ(Get(name)["value"], false) << name;
     EXPECT_EQ(fake->Names(), (std::vector<std::string> { "flag", "FLAG", "Flag" }));
     std::thread::id uiId;
     ui.loop()->Send([&] { uiId = std::this_thread::get_id(); });
     EXPECT_EQ(fake->CallThread(), uiId);
-}
-
-TEST_F(UiServerTest, PropertyPutGoesAsNamedPropertyPutArgument)
-{
-    UiThread ui;
-    auto fake = FakeDispatch::Create();
-    const std::string page = AddDialog(ui, ComPtr<IDispatch>(fake.get()));
-    EXPECT_FALSE(Dispatch(page, { { "op", "put" }, { "obj", 0 }, { "name", "Flag" }, { "value", 1 } }).contains("error"));
+    // A put goes as the named DISPID_PROPERTYPUT argument.
+    EXPECT_FALSE(Dispatch({ { "op", "put" }, { "obj", 0 }, { "name", "Flag" }, { "value", 1 } }).contains("error"));
     EXPECT_TRUE(fake->FlagValue());
     EXPECT_EQ(fake->PutType(), VT_I4);
-    EXPECT_EQ(Dispatch(page, { { "op", "get" }, { "obj", 0 }, { "name", "Flag" } })["value"], true);
-}
-
-TEST_F(UiServerTest, ArgumentsKeepTheirScriptTypes)
-{
-    UiThread ui;
-    auto fake = FakeDispatch::Create();
-    const std::string page = AddDialog(ui, ComPtr<IDispatch>(fake.get()));
-    const json method = Dispatch(page, { { "op", "get" }, { "obj", 0 }, { "name", "Echo" } });
-    ASSERT_EQ(method["method"], true);
-    const json answer = Dispatch(page, { { "op", "call" }, { "obj", 0 }, { "dispid", method["dispid"] },
-                                         { "args", json::array({ "text", 5, 2.5, true, nullptr, 4294967296.0 }) } });
-    EXPECT_EQ(answer["value"], "text");
+    EXPECT_EQ(Get("Flag")["value"], true);
+    ASSERT_EQ(Get("Echo")["method"], true);
+    EXPECT_EQ(Call("Echo", json::array({ "text", 5, 2.5, true, nullptr, 4294967296.0 }))["value"], "text");
     EXPECT_EQ(fake->EchoTypes(), (std::vector<VARTYPE> { VT_BSTR, VT_I4, VT_R8, VT_BOOL, VT_EMPTY, VT_R8 }));
-}
-
-TEST_F(UiServerTest, FailedHresultBecomesAnErrorWithItsCode)
-{
-    UiThread ui;
-    auto fake = FakeDispatch::Create();
-    const std::string page = AddDialog(ui, ComPtr<IDispatch>(fake.get()));
-    const json method = Dispatch(page, { { "op", "get" }, { "obj", 0 }, { "name", "Fail" } });
-    ASSERT_EQ(method["method"], true);
-    const json failed = Dispatch(page, { { "op", "call" }, { "obj", 0 }, { "dispid", method["dispid"] }, { "args", { 1 } } });
-    ASSERT_TRUE(failed.contains("error"));
+    const json failed = Call("Fail", { 1 });
     EXPECT_EQ(failed["error"]["hresult"], 0x8000000Au);
-    EXPECT_NE(failed["error"]["message"].get<std::string>().find("0x8000000A"), std::string::npos);
-    const json unknown = Dispatch(page, { { "op", "get" }, { "obj", 0 }, { "name", "Nothing" } });
-    EXPECT_EQ(unknown["error"]["hresult"], 0x80020006u);
+    EXPECT_NE(failed["error"].value("message", "").find("0x8000000A"), std::string::npos);
+    EXPECT_EQ(Get("Nothing")["error"]["hresult"], 0x80020006u);
+    // Module resource addresses reach the page as server paths.
+    EXPECT_EQ(Get("Text")["value"], "see " + server.ResBase() + "GIF/223 and " + server.ResBase() + "215");
 }
 
-TEST_F(UiServerTest, ReturnedObjectsGetHandlesWhoseMembersDispatch)
+TEST_F(UiServerTest, ReturnedObjectsGetHandlesThatDispatchUntilTheDialogClosesAndReleasesThem)
 {
-    UiThread ui;
-    auto fake = FakeDispatch::Create();
-    const std::string page = AddDialog(ui, ComPtr<IDispatch>(fake.get()));
-    const json method = Dispatch(page, { { "op", "get" }, { "obj", 0 }, { "name", "Child" } });
-    const json child = Dispatch(page, { { "op", "call" }, { "obj", 0 }, { "dispid", method["dispid"] }, { "args", { 0 } } });
+    const json child = Call("Child", { 0 });
     ASSERT_TRUE(child["value"].contains("dispatch"));
     const auto handle = child["value"]["dispatch"];
     EXPECT_NE(handle, 0);
-    EXPECT_EQ(Dispatch(page, { { "op", "get" }, { "obj", handle }, { "name", "Flag" } })["value"], false);
+    EXPECT_EQ(Get("Flag", handle)["value"], false);
     // An object handed back as an argument arrives as that object.
-    const json echo = Dispatch(page, { { "op", "get" }, { "obj", 0 }, { "name", "Echo" } });
-    const json back = Dispatch(page, { { "op", "call" }, { "obj", 0 }, { "dispid", echo["dispid"] },
-                                       { "args", json::array({ json { { "dispatch", handle } } }) } });
+    EXPECT_TRUE(Call("Echo", json::array({ json { { "dispatch", handle } } }))["value"].contains("dispatch"));
     EXPECT_EQ(fake->EchoTypes(), (std::vector<VARTYPE> { VT_DISPATCH }));
-    EXPECT_TRUE(back["value"].contains("dispatch"));
     // A handle the page never got is no object.
-    const json forged = Dispatch(page, { { "op", "get" }, { "obj", 999 }, { "name", "Flag" } });
-    EXPECT_TRUE(forged.contains("error"));
-}
-
-TEST_F(UiServerTest, ModuleResourceAddressesReachThePageAsServerPaths)
-{
-    UiThread ui;
-    const std::string page = AddDialog(ui, ComPtr<IDispatch>(FakeDispatch::Create().get()));
-    const json text = Dispatch(page, { { "op", "get" }, { "obj", 0 }, { "name", "Text" } });
-    EXPECT_EQ(text["value"], "see " + server.ResBase() + "GIF/223 and " + server.ResBase() + "215");
-}
-
-TEST_F(UiServerTest, CallWaitingInANestedLoopDoesNotHoldUpOtherRequests)
-{
-    UiThread ui;
-    auto fake = FakeDispatch::Create();
-    const std::string page = AddDialog(ui, ComPtr<IDispatch>(fake.get()));
-    const json wait = Dispatch(page, { { "op", "get" }, { "obj", 0 }, { "name", "Wait" } });
-    const json release = Dispatch(page, { { "op", "get" }, { "obj", 0 }, { "name", "Release" } });
-    auto waiting = std::async(std::launch::async, [&] {
-        return Dispatch(page, { { "op", "call" }, { "obj", 0 }, { "dispid", wait["dispid"] }, { "args", { 0 } } });
-    });
-    // Other windows keep talking while the call waits...
-    for (int i = 0; i < 20; ++i)
-        EXPECT_EQ(Dispatch(page, { { "op", "get" }, { "obj", 0 }, { "name", "Flag" } })["value"], false);
-    // ...and the call that ends the wait runs inside it.
-    Dispatch(page, { { "op", "call" }, { "obj", 0 }, { "dispid", release["dispid"] }, { "args", { 0 } } });
-    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(15)), std::future_status::ready);
-    EXPECT_EQ(waiting.get()["value"], true);
-}
-
-TEST_F(UiServerTest, ClosedDialogReleasesThePagesObjectsAndRefusesCalls)
-{
-    UiThread ui;
-    auto fake = FakeDispatch::Create();
-    const std::string page = AddDialog(ui, ComPtr<IDispatch>(fake.get()));
-    const json child = Dispatch(page, { { "op", "get" }, { "obj", 0 }, { "name", "Child" } });
-    Dispatch(page, { { "op", "call" }, { "obj", 0 }, { "dispid", child["dispid"] }, { "args", { 0 } } });
+    EXPECT_TRUE(Get("Flag", 999).contains("error"));
     const ULONG held = fake->Refs();
     auto session = server.FindPage(page);
     ui.loop()->Send([&] { session->Close(); });
     EXPECT_LT(fake->Refs(), held);
-    const json after = Dispatch(page, { { "op", "get" }, { "obj", 0 }, { "name", "Flag" } });
+    const json after = Get("Flag");
     EXPECT_TRUE(after.contains("error"));
     EXPECT_EQ(after["commands"][0]["close"], true);
+}
+
+TEST_F(UiServerTest, CallWaitingInANestedLoopDoesNotHoldUpOtherRequests)
+{
+    const json wait = Get("Wait");
+    auto waiting = std::async(std::launch::async, [&] {
+        return Dispatch({ { "op", "call" }, { "obj", 0 }, { "dispid", wait["dispid"] }, { "args", { 0 } } });
+    });
+    // Other windows keep talking while the call waits...
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(Get("Flag")["value"], false);
+    // ...and the call that ends the wait runs inside it.
+    Call("Release", { 0 });
+    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(15)), std::future_status::ready);
+    EXPECT_EQ(waiting.get()["value"], true);
 }
 
 } // namespace

@@ -22,10 +22,21 @@ async function finish(code) {
 // Bounded: a page that never gets where it should ends the driver.
 setTimeout(() => { result.error = "driver deadline passed"; finish(3); }, 90000).unref();
 
-async function bridge(page) {
+const loaded = (page) => page.waitForFunction(() => (document.getElementById("state") || {}).textContent?.startsWith("loaded"),
+                                               null, { timeout: 20000 });
+const closed = (page, c) => page.waitForEvent("close", { timeout: 5000 }).catch(() => { c.notClosed = true; });
+// The grab page waits for the options window to be played before it goes
+// on; the options window for the grab page's checks before it closes.
+const signal = (name) => path.join(path.dirname(resultFile), name);
+async function waitSignal(page, name) {
+  for (let i = 0; i < 400 && !fs.existsSync(signal(name)); i++) await page.waitForTimeout(100);
+}
+
+// The bridge, then the page while Options is open: greyed, deaf to clicks
+// and keys; usable again once it has closed.
+async function grab(page) {
   const c = result.checks;
-  await page.waitForFunction(() => (document.getElementById("state") || {}).textContent?.startsWith("loaded"),
-                             null, { timeout: 20000 });
+  await loaded(page);
   c.state = await page.textContent("#state");
   await page.waitForFunction(() => { const i = document.getElementById("ok"); return i && i.complete; }, null, { timeout: 10000 });
   c.image = await page.evaluate(() => { const i = document.getElementById("ok"); return [i.naturalWidth, i.naturalHeight]; });
@@ -41,8 +52,7 @@ async function bridge(page) {
   });
   c.xml = await page.evaluate(() => {
     const d = window.external.CreateXmlDom();
-    const loaded = d.loadXML("<a b='1'>x</a>");
-    return [loaded, d.xml];
+    return [d.loadXML("<a b='1'>x</a>"), d.xml];
   });
   c.contextMenuDispatched = await page.evaluate(() =>
     document.body.dispatchEvent(new MouseEvent("contextmenu", { bubbles: true, cancelable: true })));
@@ -54,6 +64,28 @@ async function bridge(page) {
   c.contextMenuClick = await page.evaluate(() => window.__menu);
   c.resize = await page.evaluate(() => window.external.SetDlgSize(800, 600));
   await page.screenshot({ path: path.join(artifacts, "grab-dialog.png") });
+
+  const veiled = () => page.evaluate(() => !!document.getElementById("quillory-modal"));
+  const state = async () => ({ count: await page.textContent("#count"), keys: await page.evaluate(() => window.keys) });
+  await page.click("#count");
+  await page.keyboard.press("a");
+  await page.click("#options");
+  await page.waitForSelector("#quillory-modal", { state: "visible", timeout: 20000 });
+  c.veiled = await veiled();
+  await page.screenshot({ path: path.join(artifacts, "grab-while-options.png") });
+  for (const id of ["#count", "#options"]) {
+    const box = await page.$eval(id, (e) => { const r = e.getBoundingClientRect(); return [r.x + r.width / 2, r.y + r.height / 2]; });
+    await page.mouse.click(box[0], box[1]);
+  }
+  await page.keyboard.press("b");
+  await page.waitForTimeout(300);
+  c.during = await state();
+  fs.writeFileSync(signal("grab-checked"), "");
+  await page.waitForSelector("#quillory-modal", { state: "detached", timeout: 60000 });
+  await page.click("#count");
+  await page.keyboard.press("c");
+  await page.waitForTimeout(100);
+  c.after = { veiled: await veiled(), ...(await state()) };
   c.exit = await page.evaluate(() => window.external.Exit());
   // The dialog has closed: the page hears so with its next request.
   c.afterExit = await page.evaluate(async () => {
@@ -65,9 +97,30 @@ async function bridge(page) {
   });
 }
 
+const enabled = (page, id) => page.evaluate((i) => {
+  const e = document.getElementById("c" + i);
+  return !!e && !(e.box ? e.box.disabled : e.disabled);
+}, id);
+const waitEnabled = (page, id, want) => page.waitForFunction(([i, w]) => {
+  const e = document.getElementById("c" + i);
+  return !!e && (e.box ? !e.box.disabled : !e.disabled) === w;
+}, [id, want], { timeout: 3000 });
+
+// Options opened from the grab page: edits, then Escape.
+async function cancelOptions(page) {
+  const c = result.checks;
+  await page.waitForSelector("#c210", { timeout: 40000 });
+  await page.click("#c210 input");
+  await page.click("#c215 input");
+  await waitEnabled(page, 218, false);
+  c.disabledAgain = !(await enabled(page, 218));
+  await waitSignal(page, "grab-checked");
+  await page.keyboard.press("Escape");
+  await closed(page, c);
+}
+
 async function closeWindow(page) {
-  await page.waitForFunction(() => (document.getElementById("state") || {}).textContent?.startsWith("loaded"),
-                             null, { timeout: 20000 });
+  await loaded(page);
   result.checks.closedAt = Date.now();
   await page.close({ runBeforeUnload: false });
 }
@@ -84,14 +137,12 @@ async function progress(page) {
   await page.click("#close");
 }
 
-const enabled = (page, id) => page.evaluate((i) => {
-  const e = document.getElementById("c" + i);
-  return !!e && !(e.box ? e.box.disabled : e.disabled);
-}, id);
-const waitEnabled = (page, id, want) => page.waitForFunction(([i, w]) => {
-  const e = document.getElementById("c" + i);
-  return !!e && (e.box ? !e.box.disabled : !e.disabled) === w;
-}, [id, want], { timeout: 3000 });
+// Controls whose text does not fit their box (the fallback font is wider
+// than the one the dialog was laid out for).
+const clippedTexts = (page) => page.$$eval(".ctl", (es) => es.filter((e) => {
+  const t = e.tagName === "FIELDSET" ? e.querySelector("legend") : e;
+  return e.textContent.trim() && e.tagName !== "INPUT" && t.scrollWidth > t.clientWidth + 0.5;
+}).map((e) => e.textContent.trim()));
 
 async function options(page) {
   const c = result.checks;
@@ -116,8 +167,8 @@ async function options(page) {
   await page.waitForFunction(() => document.getElementById("popup").textContent.startsWith("Chooses"), null, { timeout: 3000 });
   c.popup2 = await page.textContent("#popup");
   await page.screenshot({ path: path.join(artifacts, "options-help.png") });
-  await page.click("#c219"); // dismisses the pop-up and browses
-  await page.waitForFunction(() => document.getElementById("c218").value.endsWith("browsed.txt"), null, { timeout: 3000 });
+  await page.click("#c219"); // dismisses the pop-up and browses: the picker window plays
+  await page.waitForFunction(() => document.getElementById("c218").value.endsWith("new.txt"), null, { timeout: 70000 });
   c.browsed = await page.inputValue("#c218");
   await page.click("#c217"); // View: the file browsed to
   await page.fill("#c218", "");
@@ -131,18 +182,23 @@ async function options(page) {
   await page.screenshot({ path: path.join(artifacts, "options.png") });
   // OK at once: the page must deliver every keystroke before it.
   await page.click("#c1");
-  await page.waitForEvent("close", { timeout: 3000 }).catch(() => { c.notClosed = true; });
+  await closed(page, c);
 }
 
-async function cancel(page) {
+async function picker(page) {
   const c = result.checks;
-  await page.waitForSelector("#c210", { timeout: 20000 });
-  await page.click("#c210 input");
-  await page.click("#c215 input");
-  await waitEnabled(page, 218, false);
-  c.disabledAgain = !(await enabled(page, 218));
-  await page.keyboard.press("Escape");
-  await page.waitForEvent("close", { timeout: 3000 }).catch(() => { c.notClosed = true; });
+  await page.waitForFunction(() => document.querySelectorAll("#list div").length > 0, null, { timeout: 20000 });
+  c.start = await page.textContent("#path");
+  c.name = await page.inputValue("#name");
+  c.filter = await page.textContent("#filter");
+  c.entries = await page.$$eval("#list div", (ds) => ds.map((d) => d.textContent));
+  c.markup = await page.evaluate(() => !!document.querySelector("#list img") || !!window.pwned);
+  await page.screenshot({ path: path.join(artifacts, "file-picker.png") });
+  await page.dblclick("#list div.dir");
+  await page.waitForFunction(() => document.getElementById("path").textContent.endsWith("/sub"), null, { timeout: 5000 });
+  await page.fill("#name", "new");
+  await page.click("#ok");
+  await closed(page, c);
 }
 
 async function about(page) {
@@ -158,85 +214,11 @@ async function about(page) {
   c.visited = true;
   await page.screenshot({ path: path.join(artifacts, "about.png") });
   await page.click("#c2");
-  await page.waitForEvent("close", { timeout: 3000 }).catch(() => { c.notClosed = true; });
-}
-
-// Controls whose text does not fit their box (the fallback font is wider
-// than the one the dialog was laid out for).
-const clippedTexts = (page) => page.$$eval(".ctl", (es) => es.filter((e) => {
-  const t = e.tagName === "FIELDSET" ? e.querySelector("legend") : e;
-  return e.textContent.trim() && e.tagName !== "INPUT" && t.scrollWidth > t.clientWidth + 0.5;
-}).map((e) => e.textContent.trim()));
-
-async function browseOptions(page) {
-  const c = result.checks;
-  await waitEnabled(page, 219, true);
-  await page.click("#c219");
-  await page.waitForFunction(() => document.getElementById("c218").value.endsWith("new.txt"), null, { timeout: 70000 });
-  c.browsed = await page.inputValue("#c218");
-  await page.click("#c1");
-  await page.waitForEvent("close", { timeout: 3000 }).catch(() => { c.notClosed = true; });
-}
-
-async function browsePicker(page) {
-  const c = result.checks;
-  const entries = () => page.$$eval("#list div", (ds) => ds.map((d) => d.textContent));
-  await page.waitForFunction(() => document.querySelectorAll("#list div").length > 0, null, { timeout: 20000 });
-  c.start = await page.textContent("#path");
-  c.name = await page.inputValue("#name");
-  c.filter = await page.textContent("#filter");
-  c.entries = await entries();
-  c.markup = await page.evaluate(() => !!document.querySelector("#list img") || !!window.pwned);
-  await page.screenshot({ path: path.join(artifacts, "file-picker.png") });
-  await page.dblclick("#list div.dir");
-  await page.waitForFunction(() => document.getElementById("path").textContent.endsWith("/sub"), null, { timeout: 5000 });
-  await page.fill("#name", "new");
-  await page.click("#ok");
-  await page.waitForEvent("close", { timeout: 5000 }).catch(() => { c.notClosed = true; });
-}
-
-// The grab page while Options is open: greyed, deaf to clicks and keys;
-// usable again once it has closed. The options window waits for a sign.
-const signal = path.join(path.dirname(resultFile), "grab-checked");
-
-async function disableGrab(page) {
-  const c = result.checks;
-  const veiled = () => page.evaluate(() => !!document.getElementById("quillory-modal"));
-  const state = async () => ({ count: await page.textContent("#count"), keys: await page.evaluate(() => window.keys) });
-  await page.waitForSelector("#options", { timeout: 20000 });
-  await page.click("#count");
-  await page.keyboard.press("a");
-  await page.click("#options");
-  await page.waitForSelector("#quillory-modal", { state: "visible", timeout: 20000 });
-  c.veiled = await veiled();
-  await page.screenshot({ path: path.join(artifacts, "grab-while-options.png") });
-  for (const id of ["#count", "#options"]) {
-    const box = await page.$eval(id, (e) => { const r = e.getBoundingClientRect(); return [r.x + r.width / 2, r.y + r.height / 2]; });
-    await page.mouse.click(box[0], box[1]);
-  }
-  await page.keyboard.press("b");
-  await page.waitForTimeout(300);
-  c.during = await state();
-  fs.writeFileSync(signal, "");
-  await page.waitForSelector("#quillory-modal", { state: "detached", timeout: 60000 });
-  await page.click("#count");
-  await page.keyboard.press("c");
-  await page.waitForTimeout(100);
-  c.after = { veiled: await veiled(), ...(await state()) };
-  await page.evaluate(() => window.external.Exit());
-}
-
-async function disableOptions(page) {
-  await page.waitForSelector("#c210", { timeout: 40000 });
-  for (let i = 0; i < 200 && !fs.existsSync(signal); i++) await page.waitForTimeout(100);
-  await page.keyboard.press("Escape");
-  await page.waitForEvent("close", { timeout: 3000 }).catch(() => { result.checks.notClosed = true; });
+  await closed(page, c);
 }
 
 const scenarios = {
-  bridge, close: closeWindow, progress, options, cancel, about,
-  browse: { options: browseOptions, picker: browsePicker },
-  disable: { grab: disableGrab, options: disableOptions },
+  grab: { grab, options: cancelOptions }, close: closeWindow, progress, options: { options, picker }, about,
 };
 
 try {
