@@ -85,7 +85,7 @@ TEST_F(LogPPTest, EnableRuleFollowsTheCheckBoxOnEveryTickAndDisabledOrNonDigitIn
     });
 }
 
-TEST_F(LogPPTest, OkWritesTheFourValuesInOrderAndForm)
+TEST_F(LogPPTest, OkWritesTheFourValuesInOrderAndFormAnEmptyPathAsOneZeroAndAPastedNonNumberAsZero)
 {
     EXPECT_EQ(Show([](CLogPP& d) {
         d.UserClicks(CLogPP::IDC_ENABLE_OVERALL);
@@ -102,13 +102,8 @@ TEST_F(LogPPTest, OkWritesTheFourValuesInOrderAndForm)
         { "OverallLogPath", REG_SZ, TextBytes("/home/u/logs/quillory log.txt") },
     };
     EXPECT_EQ(Values(), expected);
-}
-
-TEST_F(LogPPTest, OkKeepsAnUnchangedMinusOneAndStoresEmptyPathAsOneZeroAndPastedNonNumberAsZero)
-{
-    StoreText("OverallLogPath", "/old.txt");
+    // An unchanged -1 is written back as -1.
     Store("MaxOverallLog", REG_BINARY, { 0xFF, 0xFF, 0xFF, 0xFF });
-    Store("OverallLog", REG_BINARY, { 1 });
     Show([](CLogPP& d) { d.UserClicks(ui::IDOK); });
     EXPECT_EQ(Stored("MaxOverallLog"), (Bytes { 0xFF, 0xFF, 0xFF, 0xFF }));
     Show([](CLogPP& d) {

@@ -6,7 +6,6 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,30 +27,25 @@ fs::path ArtifactDir()
     return dir;
 }
 
-// One run of the driver, as the window the web view opened.
+// One run of the driver, as the window the web view opened. The driver
+// ends by itself once its scenario is played; it is given 30 s before it
+// is stopped.
 class DriverWindow final : public webui::BrowserWindow {
 public:
     explicit DriverWindow(pid_t pid) : m_pid(pid) { }
     ~DriverWindow() override { Close(); }
     How Kind() const override { return How::AppWindow; }
-    // The driver ends by itself once its scenario is played; it is given
-    // that long before it is stopped.
     void Close() override
     {
-        if (m_pid <= 0)
-            return;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        int status = 0;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        for (int i = 0; m_pid > 0 && i < 600; ++i)
+            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid)
                 m_pid = -1;
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(std::exchange(m_pid, -1), nullptr, 0);
         }
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, &status, 0);
-        m_pid = -1;
     }
 
 private:

@@ -121,41 +121,45 @@ TEST_F(BrowserTest, ShellPageDrivesTheGrabberThroughWindowExternalAndIgnoresTheU
 
     const json r = Result("grab");
     ASSERT_TRUE(r.value("ok", false)) << r.dump(1);
-    const json& c = r["checks"];
+    json c = r["checks"];
     EXPECT_EQ(r["pageErrors"], json::array());
-    // document.write of GetData(1) and GetData(0) during load, then BodyOnLoad.
-    EXPECT_EQ(c["state"], "loaded");
-    // The body's res: address of a dialog picture loaded as a 14 x 14 GIF.
-    EXPECT_EQ(c["image"], json::array({ 14, 14 }));
-    // Every letter case reached GetIDsOfNames as written; the put of 1 stored on.
-    EXPECT_EQ(c["cases"], json::array({ true, true, true }));
+    // A failed HRESULT is a script error carrying the code.
+    EXPECT_NE(c["pending"]["message"].get<std::string>().find("0x8000000A"), std::string::npos);
+    // CreateXmlDom's object dispatches its own members.
+    EXPECT_NE(c["xml"][1].get<std::string>().find("<a b=\"1\">x</a>"), std::string::npos);
+    c["pending"].erase("message");
+    c["xml"][1] = "checked";
+    const json expected {
+        // document.write of GetData(1) and GetData(0) during load, then BodyOnLoad.
+        { "state", "loaded" },
+        // The body's res: address of a dialog picture loaded as a 14 x 14 GIF.
+        { "image", { 14, 14 } },
+        // Every letter case reached GetIDsOfNames as written; the put of 1 stored on.
+        { "cases", { true, true, true } },
+        { "pending", { { "number", static_cast<std::int32_t>(0x8000000A) } } },
+        { "unknown", static_cast<std::int32_t>(0x80020006) },
+        { "xml", { true, "checked" } },
+        // No context menu.
+        { "contextMenuDispatched", false },
+        { "contextMenuClick", { true } },
+        // While Options was open: greyed, and neither a click nor a key
+        // counted; after it closed the page works again.
+        { "veiled", true },
+        { "during", { { "count", "1" }, { "keys", 1 } } },
+        { "after", { { "veiled", false }, { "count", "2" }, { "keys", 2 } } },
+        // Exit closed the dialog; the page then hears it is gone.
+        { "afterExit", static_cast<std::int32_t>(0x8000000A) },
+    };
+    EXPECT_EQ(c, expected);
     for (const char* name : { "GRABFLASH", "grabflash", "GrabFlash", "gRaBfLaSh" })
         EXPECT_NE(std::find(external->names_.begin(), external->names_.end(), name), external->names_.end()) << name;
     EXPECT_TRUE(object.Settings().GrabFlash);
-    // A failed HRESULT is a script error carrying the code.
-    EXPECT_EQ(c["pending"]["number"], static_cast<std::int32_t>(0x8000000A));
-    EXPECT_NE(c["pending"]["message"].get<std::string>().find("0x8000000A"), std::string::npos);
-    EXPECT_EQ(c["unknown"], static_cast<std::int32_t>(0x80020006));
-    // CreateXmlDom's object dispatches its own members.
-    ASSERT_EQ(c["xml"].size(), 2u);
-    EXPECT_EQ(c["xml"][0], true);
-    EXPECT_NE(c["xml"][1].get<std::string>().find("<a b=\"1\">x</a>"), std::string::npos);
-    // No context menu.
-    EXPECT_EQ(c["contextMenuDispatched"], false);
-    EXPECT_EQ(c["contextMenuClick"], json::array({ true }));
     // SetDlgSize: the window's outer size, the browser area 20 pixels less.
     EXPECT_EQ(object.GrabDialog().Width(), 800);
     EXPECT_EQ(object.GrabDialog().Height(), 600);
     EXPECT_EQ(external->browserSize, std::pair(780, 580));
-    // While Options was open: greyed, and neither a click nor a key counted;
-    // after it closed the page works again.
-    EXPECT_EQ(c["veiled"], true);
-    EXPECT_EQ(c["during"], (json { { "count", "1" }, { "keys", 1 } }));
-    EXPECT_EQ(c["after"], (json { { "veiled", false }, { "count", "2" }, { "keys", 2 } }));
-    // Exit closed the dialog with result 2; the page then hears it is gone.
     EXPECT_EQ(object.GrabDialog().result(), 2);
     EXPECT_FALSE(object.DialogOpen());
-    EXPECT_EQ(c["afterExit"], static_cast<std::int32_t>(0x8000000A));
     // A second click on Options while it was open opened nothing.
     const auto requests = Requests();
     ASSERT_EQ(requests.size(), 2u);
