@@ -45,32 +45,26 @@ TEST(ControlRecognizer, ClassIdsInEveryFormWinOverTypesAndExtensions)
         EXPECT_EQ(RecognizeControl(cases[i].first), cases[i].second) << "case " << i;
 }
 
-TEST(ControlRecognizer, EachKindReadsItsOwnSourceInItsOwnOrder)
+TEST(ControlRecognizer, EachKindReadsItsOwnSourceInItsOwnOrderAndOnlyRealPlayerMayHaveNone)
 {
-    EmbeddedControl flash = MakeControl(Object({ { "classid", "clsid:D27CDB6E-AE6D-11cf-96B8-444553540000" }, { "data", "d.swf" } },
-                                               { { "SRC", "s.swf" }, { "Movie", " m.swf " } }));
-    EXPECT_EQ(*flash.source, "m.swf");
-
-    EmbeddedControl qt = MakeControl(Embed({ { "type", "video/quicktime" }, { "src", "poster.mov" }, { "qtsrc", "rtsp://h/real.mov" } }));
-    EXPECT_EQ(*qt.source, "rtsp://h/real.mov"); // QuickTime plays qtsrc over src
-
-    EmbeddedControl wmp7 = MakeControl(Object({ { "classid", "clsid:6BF52A52-394A-11d3-B153-00C04F79FAA6" } }, { { "URL", "talk.wmv" } }));
-    EXPECT_EQ(*wmp7.source, "talk.wmv");
-    EmbeddedControl wmp64 = MakeControl(Object({ { "classid", "clsid:22D6F312-B0F6-11D0-94AB-0080C74C7E95" } },
-                                               { { "url", "u.wmv" }, { "FILENAME", "f.wmv" } }));
-    EXPECT_EQ(*wmp64.source, "f.wmv");
-}
-
-TEST(ControlRecognizer, RealPlayerWithoutSourceAnswersNothingOthersAnswerEmpty)
-{
-    EmbeddedControl console = MakeControl(Object({ { "classid", "clsid:CFCDAA03-8BE4-11cf-B84B-0020AFBBCCFA" } },
-                                                 { { "controls", "ControlPanel" } }));
-    EXPECT_EQ(console.kind, ControlKind::RealPlayer);
-    EXPECT_FALSE(console.source.ok());
-
-    EmbeddedControl flash = MakeControl(Object({ { "classid", "clsid:D27CDB6E-AE6D-11cf-96B8-444553540000" } }));
-    EXPECT_TRUE(flash.source.ok());
-    EXPECT_EQ(*flash.source, "");
+    auto source = [](const ControlMarkup& m) {
+        EmbeddedControl c = MakeControl(m);
+        return c.source.ok() ? *c.source : "<no answer>";
+    };
+    const std::pair<ControlMarkup, const char*> cases[] = {
+        { Object({ { "classid", "clsid:D27CDB6E-AE6D-11cf-96B8-444553540000" }, { "data", "d.swf" } },
+                 { { "SRC", "s.swf" }, { "Movie", " m.swf " } }), "m.swf" },
+        { Embed({ { "type", "video/quicktime" }, { "src", "poster.mov" }, { "qtsrc", "rtsp://h/real.mov" } }), "rtsp://h/real.mov" },
+        { Object({ { "classid", "clsid:6BF52A52-394A-11d3-B153-00C04F79FAA6" } }, { { "URL", "talk.wmv" } }), "talk.wmv" },
+        { Object({ { "classid", "clsid:22D6F312-B0F6-11D0-94AB-0080C74C7E95" } }, { { "url", "u.wmv" }, { "FILENAME", "f.wmv" } }), "f.wmv" },
+        // A RealPlayer console plays nothing itself; a Flash movie without a source answers "".
+        { Object({ { "classid", "clsid:CFCDAA03-8BE4-11cf-B84B-0020AFBBCCFA" } }, { { "controls", "ControlPanel" } }), "<no answer>" },
+        { Object({ { "classid", "clsid:D27CDB6E-AE6D-11cf-96B8-444553540000" } }), "" },
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(source(cases[i].first), cases[i].second) << "case " << i;
+    EXPECT_EQ(MakeControl(cases[4].first).kind, ControlKind::RealPlayer);
+    EmbeddedControl flash = MakeControl(cases[5].first);
     EXPECT_TRUE(flash.Answers(ControlKind::Flash));
     EXPECT_FALSE(flash.Answers(ControlKind::MediaPlayer));
     EXPECT_EQ(flash.classId, "clsid:D27CDB6E-AE6D-11cf-96B8-444553540000");
