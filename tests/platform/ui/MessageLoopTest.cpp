@@ -146,7 +146,10 @@ TEST(MessageLoop, SentCallsOvertakePostedOnes)
         std::this_thread::sleep_for(1ms);
     gate = true;
     sender.join();
-    target.loop().Send([] { });
+    // A later post runs after "posted" (a send would overtake it again).
+    std::promise<void> drained;
+    target.loop().Post([&] { drained.set_value(); });
+    drained.get_future().wait();
     EXPECT_EQ(order, (std::vector<std::string> { "sent", "posted" }));
 }
 
