@@ -77,7 +77,7 @@ TEST(DialogPageBuilder, OptionsOnAreListedUnderTheirOwnFixedNamesInFixedOrderAft
         ASSERT_EQ(options.Name(), "options");
         EXPECT_EQ(ChildNames(options), c.names);
         EXPECT_EQ(options.ChildElements()[0].Text(), c.options.rootFolder);
-        // The body's folder field is there, empty, for the user to fill.
+        // The body has one folder field, holding the root folder.
         auto inputs = WithClass(ScanHtml(built.body), "qx-root");
         ASSERT_EQ(inputs.size(), 1u);
         EXPECT_EQ(inputs[0].Attr("value") ? *inputs[0].Attr("value") : "<none>", c.options.rootFolder);

@@ -48,22 +48,16 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(server.Start());
-        page = AddDialog(server);
-    }
-    // Registers a dialog page on `to` whose window.external is `fake`,
-    // served on `ui`'s thread.
-    std::string AddDialog(webui::UiServer& to)
-    {
-        const std::string id = webui::UiServer::RandomHex(16);
+        // A dialog page whose window.external is `fake`, served on `ui`'s thread.
+        page = webui::UiServer::RandomHex(16);
         webui::DialogSession::Setup setup;
         setup.loop = ui.loop();
         setup.external = ComPtr<IDispatch>(fake.get());
         setup.resPrefix = "res:///opt/q/lib.so/";
-        setup.resBase = to.ResBase();
-        setup.pageBase = to.PageBase(id);
+        setup.resBase = server.ResBase();
+        setup.pageBase = server.PageBase(page);
         setup.caption = "Vornel Quillory";
-        to.AddPage(std::make_shared<webui::DialogSession>(id, std::move(setup)));
-        return id;
+        server.AddPage(std::make_shared<webui::DialogSession>(page, std::move(setup)));
     }
     httplib::Result Request(bool post, const std::string& path, const httplib::Headers& headers, const std::string& body = "{}")
     {
@@ -85,7 +79,7 @@ protected:
         return Dispatch({ { "op", "call" }, { "obj", obj }, { "dispid", Get(name, obj)["dispid"] }, { "args", std::move(args) } });
     }
 
-    webui::UiServer server;
+    webui::UiServer server { webui::UiServer::Options { .maxBody = 1024 } };
     UiThread ui;
     ComPtr<FakeDispatch> fake = FakeDispatch::Create();
     std::string page;
@@ -141,22 +135,14 @@ TEST_F(UiServerTest, RequestsWithoutTheTokenOrFromForeignHostsOriginsAndSitesAre
 
 TEST_F(UiServerTest, OversizedAndDeeplyNestedBodiesAreRefused)
 {
-    webui::UiServer::Options small;
-    small.maxBody = 1024;
-    webui::UiServer limited(small);
-    ASSERT_TRUE(limited.Start());
-    const std::string path = limited.PageBase(AddDialog(limited)) + "dispatch";
-    httplib::Client c("127.0.0.1", limited.Port());
-    const httplib::Headers origin { { "Origin", limited.Origin() } };
+    const std::string path = server.PageBase(page) + "dispatch";
     for (auto [body, status] : std::initializer_list<std::pair<std::string, int>> {
              { std::string(4096, ' '), 413 }, { std::string(200, '[') + std::string(200, ']'), 400 } }) {
-        auto res = c.Post(path.c_str(), origin, body, "application/json");
+        auto res = Request(true, path, { { "Origin", server.Origin() } }, body);
         ASSERT_TRUE(res);
         EXPECT_EQ(res->status, status);
     }
-    auto wrongType = c.Post(path.c_str(), origin, R"({"op":7,"obj":0,"name":"Text"})", "application/json");
-    ASSERT_TRUE(wrongType);
-    EXPECT_NE(wrongType->body.find("error"), std::string::npos);
+    EXPECT_TRUE(Dispatch({ { "op", 7 }, { "obj", 0 }, { "name", "Text" } }).contains("error"));
 }
 
 TEST_F(UiServerTest, ShellPageHasItsStatementsInOrderOneBridgeTagAndLockedDownHeaders)
