@@ -267,8 +267,9 @@ TEST(RootFolderWalk, CreatesTheCanonicalFolderAndRefusesWhatItMayNotMake)
     for (const auto& c : cases)
         EXPECT_EQ(CreateRootFolder(c.text), c.result) << c.what;
     // The walk stops at the first folder it cannot make.
-    if (lockHolds)
+    if (lockHolds) {
         EXPECT_EQ(CreateRootFolder((dir / "locked" / "a" / "b").string()), RootFolderResult::Failed);
+    }
     fs::permissions(dir / "locked", fs::perms::owner_all);
     EXPECT_FALSE(fs::exists(dir / "locked" / "a"));
     EXPECT_TRUE(fs::is_directory(dir / "a" / "b" / "c"));

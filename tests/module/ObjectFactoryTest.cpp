@@ -12,10 +12,11 @@ TEST_F(ObjectThroughRegistry, ClassIsCreatedFromTheRegisteredFileOnlyWhileRegist
 {
     for (int registered : { 0, 1, 0 }) {
         SCOPED_TRACE(registered ? "registered" : "not registered");
-        if (registered)
+        if (registered) {
             ASSERT_EQ(registerServer(), S_OK);
-        else if (host::InprocServerPath(CLSID_Tovanix))
+        } else if (host::InprocServerPath(CLSID_Tovanix)) {
             ASSERT_EQ(unregisterServer(), S_OK);
+        }
         ComPtr<IDispatch> object;
         const auto result = host::CreateObjectFromProgId("QVTovanix.Tovanix", object);
         if (!registered) {
