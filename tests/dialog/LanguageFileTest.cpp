@@ -53,6 +53,7 @@ TEST_F(LanguageFileTest, MissingUserFolderFallsBackToTheModuleFolderAndNeitherUs
 {
     fs::remove_all(user);
     EXPECT_EQ(File().Write(u"<a/>"), (module / "lang.xml").string());
+    EXPECT_TRUE(fs::exists(module / "lang.xml"));
     EXPECT_FALSE(fs::exists(user)) << "the user folder is not created";
     fs::remove_all(module);
     EXPECT_FALSE(File().Write(u"<a/>"));

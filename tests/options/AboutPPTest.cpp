@@ -35,6 +35,7 @@ TEST_F(AboutPPTest, VersionIsReadFromTheModuleItselfAndIsEmptyForAnythingElse)
     std::ofstream(dir / "not-a-module.so") << "plain text";
     for (const std::string& other : { (dir / "not-a-module.so").string(), (dir / "missing.so").string(), std::string() })
         EXPECT_EQ(Show(other), "") << other;
+    EXPECT_EQ(view->DialogsClosed().size(), 4u) << "the dialog opened and closed each time";
     // A loadable library without the version record (the C library).
     EXPECT_EQ(ModuleVersionText("libc.so.6"), "");
 }
