@@ -105,7 +105,7 @@ const enabled = (page, id) => page.evaluate((i) => {
 const waitEnabled = (page, id, want) => page.waitForFunction(([i, w]) => {
   const e = document.getElementById("c" + i);
   return !!e && (e.box ? !e.box.disabled : !e.disabled) === w;
-}, [id, want], { timeout: 3000 });
+}, [id, want], { timeout: 15000 });
 
 // Options opened from the grab page: edits, then Escape.
 async function cancelOptions(page) {
@@ -160,12 +160,12 @@ async function options(page) {
   // F1 on the path box shows its pop-up text.
   await page.focus("#c218");
   await page.keyboard.press("F1");
-  await page.waitForSelector("#popup", { state: "visible", timeout: 3000 });
+  await page.waitForSelector("#popup", { state: "visible", timeout: 15000 });
   c.popup = await page.textContent("#popup");
   // The caption's help button, then a click on a control.
   await page.click("#helpbtn");
   await page.click("#c219");
-  await page.waitForFunction(() => document.getElementById("popup").textContent.startsWith("Chooses"), null, { timeout: 3000 });
+  await page.waitForFunction(() => document.getElementById("popup").textContent.startsWith("Chooses"), null, { timeout: 15000 });
   c.popup2 = await page.textContent("#popup");
   await page.screenshot({ path: path.join(artifacts, "options-help.png") });
   await page.click("#c219"); // dismisses the pop-up and browses: the picker window plays
@@ -178,7 +178,7 @@ async function options(page) {
   await page.type("#c216", "12x3-");
   c.size = await page.inputValue("#c216");
   await page.click("#c215 input");
-  await page.waitForFunction(() => !document.getElementById("c215").box.checked, null, { timeout: 3000 });
+  await page.waitForFunction(() => !document.getElementById("c215").box.checked, null, { timeout: 15000 });
   c.clipped = await clippedTexts(page);
   await page.screenshot({ path: path.join(artifacts, "options.png") });
   // OK at once: the page must deliver every keystroke before it.
@@ -196,7 +196,7 @@ async function picker(page) {
   c.markup = await page.evaluate(() => !!document.querySelector("#list img") || !!window.pwned);
   await page.screenshot({ path: path.join(artifacts, "file-picker.png") });
   await page.dblclick("#list div.dir");
-  await page.waitForFunction(() => document.getElementById("path").textContent.endsWith("/sub"), null, { timeout: 5000 });
+  await page.waitForFunction(() => document.getElementById("path").textContent.endsWith("/sub"), null, { timeout: 15000 });
   await page.fill("#name", "new");
   await page.click("#ok");
   await closed(page);
@@ -205,13 +205,13 @@ async function picker(page) {
 async function about(page) {
   const c = result.checks;
   await page.waitForSelector("#c263", { timeout: 20000 });
-  await page.waitForFunction(() => document.getElementById("c263").textContent !== "VersionPlace", null, { timeout: 5000 });
+  await page.waitForFunction(() => document.getElementById("c263").textContent !== "VersionPlace", null, { timeout: 15000 });
   c.title = await page.title();
   c.version = await page.textContent("#c263");
   c.texts = await page.$$eval(".ctl", (es) => es.map((e) => e.textContent.trim()).filter((t) => t));
   c.link = await page.textContent("#c221");
   await page.click("#c221");
-  await page.waitForFunction(() => document.getElementById("c221").classList.contains("visited"), null, { timeout: 3000 });
+  await page.waitForFunction(() => document.getElementById("c221").classList.contains("visited"), null, { timeout: 15000 });
   c.visited = true;
   await page.screenshot({ path: path.join(artifacts, "about.png") });
   await page.click("#c2");
