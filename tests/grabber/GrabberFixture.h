@@ -23,15 +23,8 @@
 #include <vector>
 
 // A user with fresh registry hives and folders of their own, all in one temporary folder.
-class FreshUser : public ::testing::Test {
+class FreshUser : public ::testing::Test, protected testsupport::FreshUserFolders {
 protected:
-    testsupport::TempDir dir;
-    testsupport::ScopedEnv home { "HOME", dir.path().string() };
-    testsupport::ScopedEnv userHive { "QUILLORY_REGISTRY_USER", (dir / "user.reg").string() };
-    testsupport::ScopedEnv machineHive { "QUILLORY_REGISTRY_MACHINE", (dir / "machine.reg").string() };
-    testsupport::ScopedEnv documents { "XDG_DOCUMENTS_DIR", (dir / "docs").string() };
-    testsupport::ScopedEnv config { "XDG_CONFIG_HOME", (dir / "config").string() };
-    testsupport::ScopedEnv data { "XDG_DATA_HOME", (dir / "data").string() };
 
     static std::string KeyPath() { return LoadModuleString(kIdsSettingsKey); }
 

@@ -13,15 +13,8 @@
 #include <string>
 #include <vector>
 
-class LoadedModule : public ::testing::Test {
+class LoadedModule : public ::testing::Test, protected testsupport::FreshUserFolders {
 protected:
-    testsupport::TempDir dir;
-    testsupport::ScopedEnv home { "HOME", dir.path().string() };
-    testsupport::ScopedEnv userHive { "QUILLORY_REGISTRY_USER", (dir / "user.reg").string() };
-    testsupport::ScopedEnv machineHive { "QUILLORY_REGISTRY_MACHINE", (dir / "machine.reg").string() };
-    testsupport::ScopedEnv documents { "XDG_DOCUMENTS_DIR", (dir / "docs").string() };
-    testsupport::ScopedEnv config { "XDG_CONFIG_HOME", (dir / "config").string() };
-    testsupport::ScopedEnv data { "XDG_DATA_HOME", (dir / "data").string() };
     testsupport::ScopedEnv moduleDir { "QUILLORY_MODULE_DIR", (dir / "module").string() };
 
     void* lib = nullptr;

@@ -31,16 +31,10 @@ public:
     std::vector<ui::Dialog*> owners;
 };
 
-class OptionsUser : public ::testing::Test {
+class OptionsUser : public ::testing::Test, protected testsupport::FreshUserFolders {
 protected:
     using Bytes = std::vector<std::uint8_t>;
 
-    testsupport::TempDir dir;
-    testsupport::ScopedEnv home { "HOME", dir.path().string() };
-    testsupport::ScopedEnv userHive { "QUILLORY_REGISTRY_USER", (dir / "user.reg").string() };
-    testsupport::ScopedEnv machineHive { "QUILLORY_REGISTRY_MACHINE", (dir / "machine.reg").string() };
-    testsupport::ScopedEnv config { "XDG_CONFIG_HOME", (dir / "config").string() };
-    testsupport::ScopedEnv cache { "XDG_CACHE_HOME", (dir / "cache").string() };
     std::shared_ptr<RecordingView> view = std::make_shared<RecordingView>();
 
     void SetUp() override { ui::SetActiveView(view); }
