@@ -269,20 +269,19 @@ protected:
 
 TEST_F(SaveProcessor2Test, StopWakesAWorkerBlockedInPollOrOnTheWakeHookOfItsCurrentJob)
 {
+    // Starts a job, waits until its worker is blocked, stops it.
+    auto stopBlocked = [&](auto& processor, auto& blocked, const char* url, const char* file) {
+        processor.SetEvents(&m_events);
+        processor.Start(url, In(file), false);
+        ASSERT_TRUE(blocked.WaitFor(kPatience)) << url;
+        processor.Stop();
+        processor.WaitForWorker();
+    };
     PollingProcessor polling;
-    polling.SetEvents(&m_events);
-    polling.Start("mms://h/live", In("live.asf"), false);
-    ASSERT_TRUE(polling.m_polling.WaitFor(kPatience));
-    polling.Stop();
-    polling.WaitForWorker();
+    stopBlocked(polling, polling.m_polling, "mms://h/live", "live.asf");
     EXPECT_EQ(m_events.Count("trace woken by stop"), 1u);
-
     HookProcessor processor;
-    processor.SetEvents(&m_events);
-    processor.Start("http://h/slow", In("slow"), false);
-    ASSERT_TRUE(processor.m_waiting.WaitFor(kPatience));
-    processor.Stop();
-    processor.WaitForWorker();
+    stopBlocked(processor, processor.m_waiting, "http://h/slow", "slow");
     EXPECT_EQ(m_events.Count("trace woken by hook"), 1u);
     EXPECT_EQ(m_events.Count("finished"), 2u);
 
