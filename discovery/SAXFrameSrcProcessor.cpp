@@ -23,8 +23,9 @@ struct PendingAttribute {
 // (an attribute may appear only once in a start tag).
 void DropShadowedAttributes(std::vector<PendingAttribute>& list)
 {
-    std::vector<PendingAttribute> kept;
-    kept.reserve(list.size());
+    // Decided for every attribute before any is moved: a moved-from name
+    // would no longer shadow a later duplicate.
+    std::vector<bool> keep(list.size(), false);
     for (std::size_t i = 0; i < list.size(); ++i) {
         const std::string& name = list[i].attribute.qName;
         bool shadowed = false;
@@ -37,9 +38,13 @@ void DropShadowedAttributes(std::vector<PendingAttribute>& list)
             else
                 shadowed = !list[i].generated && j < i;
         }
-        if (!shadowed)
-            kept.push_back(std::move(list[i]));
+        keep[i] = !shadowed;
     }
+    std::vector<PendingAttribute> kept;
+    kept.reserve(list.size());
+    for (std::size_t i = 0; i < list.size(); ++i)
+        if (keep[i])
+            kept.push_back(std::move(list[i]));
     list = std::move(kept);
 }
 

@@ -54,6 +54,8 @@ TEST(FrameSrcFilter, EachSrcGetsTheRelativeFormsItsAddressAllows)
             "<IMG relsrc=\"i.gif\" src=\"http://H/dir/i.gif\"/></FRAME></HTML></HTMLDOM>" },
         { "added attributes stand before src, others keep their order", "<item a='1' src='http://H/dir/p.gif' b='2'/>",
             "<item a=\"1\" relrootsrc=\"dir/p.gif\" relsrc=\"p.gif\" src=\"http://H/dir/p.gif\" b=\"2\"/>" },
+        { "the page's own relsrc after src cannot duplicate ours either", "<EMBED src='a.mov' width='160' relsrc='136'/>",
+            "<EMBED relsrc=\"a.mov\" src=\"http://H/dir/a.mov\" width=\"160\"/>" },
         { "empty src stays empty", "<item src=''>inline()</item>", "<item src=\"\">inline()</item>" },
         { "the page's own relsrc cannot duplicate ours", "<IMG relsrc='evil' relrootsrc='x' src='a.gif' alt='k'/>",
             "<IMG relrootsrc=\"x\" relsrc=\"a.gif\" src=\"http://H/dir/a.gif\" alt=\"k\"/>" },
